@@ -1,0 +1,82 @@
+#include "common/memory_buffer.h"
+
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+
+#include "common/formatted_exception.h"
+#include "common/secure_zero.h"
+
+namespace {
+
+// Storage whose deleter zeroes the whole capacity first, whoever drops the last reference.
+std::shared_ptr<uint8_t[]> NewStorage(size_t capacity) {
+    uint8_t *raw = new uint8_t[capacity];
+    return std::shared_ptr<uint8_t[]>(raw, [capacity](uint8_t *p) {
+        zolm::SecureZero(p, capacity);
+        delete[] p;
+    });
+}
+
+}  // namespace
+
+CMemoryBufferPtr CMemoryBuffer::Create() { return std::make_shared<CMemoryBuffer>(); }
+
+CMemoryBufferPtr CMemoryBuffer::Create(const void *data, size_t length) {
+    auto buffer = Create();
+    buffer->Append(data, length);
+    return buffer;
+}
+
+CMemoryBuffer::~CMemoryBuffer() = default;
+
+void CMemoryBuffer::Reserve(size_t n) {
+    if (capacity_ - offset_ - length_ >= n) return;
+    if (n > SIZE_MAX - length_ - 1023) throw std::length_error("CMemoryBuffer::Reserve");
+    size_t capacity = (length_ + n + 1023) / 1024 * 1024;
+    auto storage = NewStorage(capacity);
+    if (length_ != 0) std::memcpy(storage.get(), Data(), length_);
+    storage_ = std::move(storage);  // the old storage is zeroed by its deleter
+    offset_ = 0;
+    capacity_ = capacity;
+}
+
+void CMemoryBuffer::Append(const void *data, size_t length) {
+    if (length == 0) return;
+    Reserve(length);
+    std::memcpy(Data() + length_, data, length);
+    length_ += length;
+}
+
+void CMemoryBuffer::SetLength(size_t n) {
+    if (n > capacity_ - offset_) throw std::out_of_range("CMemoryBuffer::SetLength");
+    length_ = n;
+}
+
+void CMemoryBuffer::Consume(size_t n) {
+    if (n > length_) throw std::out_of_range("CMemoryBuffer::Consume");
+    offset_ += n;
+    length_ -= n;
+}
+
+const char *CMemoryBuffer::TerminatedView() {
+    Reserve(1);
+    Data()[length_] = 0;
+    return reinterpret_cast<const char *>(Data());
+}
+
+CMemoryBufferPtr CMemoryBuffer::LoadFile(const std::string &path) {
+    std::FILE *file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) throw formatted_exception("failed to open file %s", path.c_str());
+    std::unique_ptr<std::FILE, int (*)(std::FILE *)> closer(file, &std::fclose);
+    long size = -1;
+    if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
+    if (size < 0 || std::fseek(file, 0, SEEK_SET) != 0)
+        throw formatted_exception("failed to read file %s", path.c_str());
+    auto buffer = Create();
+    buffer->Reserve(static_cast<size_t>(size));
+    size_t got = std::fread(buffer->Data(), 1, static_cast<size_t>(size), file);
+    if (got < static_cast<size_t>(size)) throw formatted_exception("failed to read file %s", path.c_str());
+    buffer->SetLength(got);
+    return buffer;
+}
