@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QFile>
 
-#include <csignal>
 #include <cstdlib>
 #include <string>
 
@@ -12,18 +11,12 @@
 
 namespace {
 
-volatile std::sig_atomic_t terminationRequested = 0;
-
-void RequestTermination(int) { terminationRequested = 1; }
-
 bool HasValue(const char *variable) {
     const char *value = std::getenv(variable);
     return value != nullptr && *value != '\0';
 }
 
 }  // namespace
-
-bool SplashTerminationRequested() { return terminationRequested != 0; }
 
 int main(int argc, char **argv) {
     // Taken before QApplication, which would swallow arguments that look like its own options.
@@ -44,11 +37,7 @@ int main(int argc, char **argv) {
         return 0;
     }
 
-    struct sigaction action {};
-    action.sa_handler = RequestTermination;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGINT, &action, nullptr);
+    InstallTerminationHandlers();
 
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(false);  // hidden or shown, the splash ends only through CloseSplash

@@ -8,10 +8,15 @@
 #include <QPainter>
 #include <QScreen>
 
+#include <csignal>
 #include <cstdio>
 #include <exception>
 
 namespace {
+
+volatile std::sig_atomic_t terminationRequested = 0;
+
+void RequestTermination(int) { terminationRequested = 1; }
 
 constexpr int kKeepAliveIntervalMs = 5000;
 constexpr int kHideShowIntervalMs = 250;
@@ -31,6 +36,16 @@ QPixmap LoadPicture(const QString &path) {
 }
 
 }  // namespace
+
+void InstallTerminationHandlers() {
+    struct sigaction action {};
+    action.sa_handler = RequestTermination;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+}
+
+bool SplashTerminationRequested() { return terminationRequested != 0; }
 
 TForm1::TForm1(const std::string &prefix, const QString &picturePath, bool debug)
     : QWidget(nullptr, Qt::SplashScreen | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),

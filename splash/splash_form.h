@@ -46,5 +46,7 @@ private:
     bool closing_ = false;
 };
 
-// Set by SIGTERM/SIGINT; the 250 ms check then closes the splash cleanly.
+// SIGTERM and SIGINT set a flag that the 250 ms check reads: the splash then closes cleanly and
+// removes its events.
+void InstallTerminationHandlers();
 bool SplashTerminationRequested();

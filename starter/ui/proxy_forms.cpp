@@ -17,6 +17,8 @@ QString Q(const char *text) { return QString::fromUtf8(text); }
 QLineEdit *AddEdit(QWidget *parent, const char *name, QRect geometry, int maxLength) {
     auto *edit = new QLineEdit(parent);
     edit->setObjectName(QString::fromLatin1(name));
+    edit->setFont(parent->window()->font());
+    edit->setPalette(parent->window()->palette());
     edit->setGeometry(geometry);
     edit->setMaxLength(maxLength);
     return edit;
@@ -89,6 +91,7 @@ TProxySettingsForm::TProxySettingsForm(SettingsAccess settings)
     cbProxy_ = new QRadioButton(Q(texts::kExplicitProxy), group);
     cbProxy_->setObjectName(QStringLiteral("cbProxy"));
     cbProxy_->setGeometry(16, 88, 390, 24);
+    for (QRadioButton *radio : {cbDirect_, cbIE_, cbProxy_}) UseFormLook(radio);
     lblProxyHost_ = AddLabel(group, "lblProxyHost", Q(texts::kProxyHost), QPoint(40, 124));
     edtProxyHost_ = AddEdit(group, "edtProxyHost", QRect(40, 146, 250, kEditHeight), 32);
     lblProxyPort_ = AddLabel(group, "lblProxyPort", Q(texts::kProxyPort), QPoint(306, 124));

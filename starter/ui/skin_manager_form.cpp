@@ -18,8 +18,16 @@ QGroupBox {
 QGroupBox::title { subcontrol-origin: margin; left: 10px; padding: 0 2px; }
 QLineEdit {
   color: #414141; background: #ffffff; border: 1px solid #b9b09c; border-radius: 3px; padding: 1px 4px;
-  selection-background-color: #3d7cc9;
+  selection-background-color: #3d7cc9; lineedit-password-character: 42;
 }
+QRadioButton::indicator {
+  width: 13px; height: 13px; border-radius: 7px; border: 1px solid #8a8272; background: #ffffff;
+}
+QRadioButton::indicator:checked {
+  background: qradialgradient(cx:0.5, cy:0.5, radius:0.5, fx:0.5, fy:0.5,
+                              stop:0 #3d7cc9, stop:0.45 #3d7cc9, stop:0.6 #ffffff, stop:1 #ffffff);
+}
+QRadioButton::indicator:disabled { background: #ece8df; }
 QLineEdit:focus { border: 1px solid #3d7cc9; }
 QLineEdit:disabled { background: #ece8df; color: #9a9488; }
 QLabel:disabled, QRadioButton:disabled { color: #9a9488; }

@@ -52,14 +52,21 @@ void TStarterForm::SetDefaultButton(QPushButton *button) {
 QLabel *TStarterForm::AddLabel(QWidget *parent, const char *name, const QString &text, QPoint position) {
     auto *label = new QLabel(text, parent);
     label->setObjectName(QString::fromLatin1(name));
+    UseFormLook(label);
     label->setTextFormat(Qt::PlainText);
     label->move(position);
     label->adjustSize();
     return label;
 }
 
+void TStarterForm::UseFormLook(QWidget *widget) const {
+    widget->setFont(font());
+    widget->setPalette(palette());
+}
+
 void TStarterForm::PrepareMessageLabel(QLabel *label, int width, const QString &designText) {
     // Texts come from servers and settings: never read them as rich text.
+    UseFormLook(label);
     label->setTextFormat(Qt::PlainText);
     label->setWordWrap(true);
     label->ensurePolished();

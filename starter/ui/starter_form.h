@@ -39,6 +39,9 @@ protected:
     void SetDefaultButton(QPushButton *button);
     void SetCancelButton(QPushButton *button) { cancelButton_ = button; }
     QLabel *AddLabel(QWidget *parent, const char *name, const QString &text, QPoint position);
+    // Gives a widget inside a group box the form's font and colours (a skinned group box does not
+    // pass them on by itself).
+    void UseFormLook(QWidget *widget) const;
 
     // Message label sizing. PrepareMessageLabel gives the label its width and the design height of
     // designText (its text in the form's design). SizeMessageLabel then sets the text: the label

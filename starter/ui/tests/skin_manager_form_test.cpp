@@ -2,6 +2,12 @@
 // names, switching off, and nothing left behind when it goes.
 #include <gtest/gtest.h>
 
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QStyle>
+
+#include "starter/ui/message_forms.h"
+#include "starter/ui/proxy_forms.h"
 #include "starter/ui/skin_manager_form.h"
 #include "starter/ui/tests/qt_test_support.h"
 
@@ -39,6 +45,35 @@ TEST(SkinHolder, BuiltInSkinSelectionFallbackAndSwitchingOff) {
     }
     EXPECT_TRUE(app.styleSheet().isEmpty()) << "the look ends with the holder";
     EXPECT_TRUE(BuiltInSkinStyleSheet(QStringLiteral("Opus")).isEmpty());
+}
+
+// Under the skin every label, edit box and radio button keeps Verdana 15 px in dark grey, also
+// inside group boxes (disabled ones are greyed), and the password stays masked with "*".
+TEST(SkinHolder, DialogsKeepTheirCommonLookUnderTheSkin) {
+    testing::TestApp();
+    TSkinManagerForm holder;
+    SettingsAccess settings{[](std::string_view) { return std::string("1"); }, [](std::string_view, std::string_view) {}};
+    TProxyPasswordForm password(settings);
+    TProxySettingsForm proxy(settings);
+    TConfirmationForm question("?");
+    for (QWidget *form : std::initializer_list<QWidget *>{&password, &proxy, &question}) {
+        form->show();
+        for (QWidget *widget : form->findChildren<QWidget *>()) {
+            if (!qobject_cast<QLabel *>(widget) && !qobject_cast<QLineEdit *>(widget) &&
+                !qobject_cast<QRadioButton *>(widget)) {
+                continue;
+            }
+            const std::string name = widget->objectName().toStdString();
+            EXPECT_EQ(widget->font().pixelSize(), 15) << name;
+            EXPECT_EQ(widget->font().family().toStdString(), "Verdana") << name;
+            if (widget->isEnabled()) {
+                EXPECT_EQ(widget->palette().color(QPalette::WindowText), QColor(0x41, 0x41, 0x41)) << name;
+            }
+        }
+        form->hide();
+    }
+    auto *edit = password.findChild<QLineEdit *>(QStringLiteral("edtPassword"));
+    EXPECT_EQ(edit->style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, nullptr, edit), '*');
 }
 
 }  // namespace
