@@ -63,6 +63,8 @@ struct PictureCase {
     int height;
 };
 
+void PrintTo(const PictureCase &c, std::ostream *out) { *out << c.name; }
+
 std::string SavedPicture(const TempFolder &folder, const char *fileName, const char *format, int w, int h) {
     QImage image(w, h, QImage::Format_RGB32);
     image.fill(Qt::darkCyan);

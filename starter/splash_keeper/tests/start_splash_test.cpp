@@ -65,14 +65,27 @@ protected:
         char pattern[] = "/tmp/keeper-test-XXXXXX";
         folder = mkdtemp(pattern);
     }
-    void TearDown() override { std::filesystem::remove_all(folder); }
+    // Stand-ins may still be ending (and deleting themselves) while the folder goes.
+    void TearDown() override {
+        for (int attempt = 0; attempt < 50; ++attempt) {
+            std::error_code error;
+            std::filesystem::remove_all(folder, error);
+            std::this_thread::sleep_for(100ms);
+            if (!Exists(folder)) return;
+        }
+        ADD_FAILURE() << "cannot remove " << folder;
+    }
 
-    // A stand-in splash: records its two arguments and ends with exitCode.
-    std::string WriteStandIn(int exitCode) {
+    // A stand-in splash: records its two arguments (when record) and ends with exitCode.
+    std::string WriteStandIn(int exitCode, bool record = true) {
         std::string path = folder + "/tmpXXXXXX";
         int fd = mkstemp(path.data());
-        const std::string script = "#!/bin/sh\nprintf '%s\\n%s\\n' \"$1\" \"$2\" > '" + folder + "/args.tmp'\nmv '" + folder +
-                                   "/args.tmp' '" + folder + "/args'\nexit " + std::to_string(exitCode) + "\n";
+        std::string script = "#!/bin/sh\n";
+        if (record) {
+            script += "printf '%s\\n%s\\n' \"$1\" \"$2\" > '" + folder + "/args.tmp'\nmv '" + folder + "/args.tmp' '" +
+                      folder + "/args'\n";
+        }
+        script += "exit " + std::to_string(exitCode) + "\n";
         EXPECT_EQ(write(fd, script.data(), script.size()), static_cast<ssize_t>(script.size()));
         close(fd);
         return path;
@@ -188,7 +201,7 @@ TEST_F(SplashKeeperTest, HideWaitsForTheMinimumVisibleTime) {
                  {"immediate", 100ms, true, {250}}};
     for (const Case &c : cases) {
         FakeClock clock;
-        SplashServices services = Services([this] { return WriteStandIn(0); });
+        SplashServices services = Services([this] { return WriteStandIn(0, false); });
         services.clock = &clock;
         SplashKeeper keeper(std::move(services));
         const std::string guid = keeper.StartSplash();
@@ -204,7 +217,7 @@ TEST_F(SplashKeeperTest, HideWaitsForTheMinimumVisibleTime) {
 
 TEST_F(SplashKeeperTest, ShowWaitsSignalsAndCountsAsShownAfterwards) {
     FakeClock clock;
-    SplashServices services = Services([this] { return WriteStandIn(0); });
+    SplashServices services = Services([this] { return WriteStandIn(0, false); });
     services.clock = &clock;
     SplashKeeper keeper(std::move(services));
     const std::string guid = keeper.StartSplash();
@@ -224,7 +237,7 @@ TEST_F(SplashKeeperTest, ShowWaitsSignalsAndCountsAsShownAfterwards) {
 
 TEST_F(SplashKeeperTest, AfterDismissNeitherHideNorShowHappens) {
     FakeClock clock;
-    SplashServices services = Services([this] { return WriteStandIn(0); });
+    SplashServices services = Services([this] { return WriteStandIn(0, false); });
     services.clock = &clock;
     SplashKeeper keeper(std::move(services));
     const std::string guid = keeper.StartSplash();

@@ -32,6 +32,8 @@ struct MessageFormCase {
     ModalResult escapeResult;
 };
 
+void PrintTo(const MessageFormCase &c, std::ostream *out) { *out << c.name; }
+
 std::unique_ptr<TMessageForm> MakeInformation(const std::string &text) {
     auto form = std::make_unique<TInformationForm>();
     form->SetCaption("Обновление версии приложения");
