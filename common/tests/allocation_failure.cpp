@@ -18,3 +18,6 @@ void *operator new(size_t size) {
 }
 void operator delete(void *p) noexcept { std::free(p); }
 void operator delete(void *p, size_t) noexcept { std::free(p); }
+void *operator new[](size_t size) { return operator new(size); }
+void operator delete[](void *p) noexcept { std::free(p); }
+void operator delete[](void *p, size_t) noexcept { std::free(p); }
