@@ -91,7 +91,8 @@ CMemoryBufferPtr ReadFile(uint32_t medium, const std::string &name) {
     auto release = Need(General().releaseMemory, "general.releaseMemory");
     void *block = nullptr;
     uint32_t length = 0;
-    if (readFile(medium, name.c_str(), &block, &length) == 0) RaiseMediumMessage(MediumMessage::kReadFile, name.c_str());
+    if (readFile(medium, name.c_str(), &block, &length) == 0)
+        RaiseMediumMessage(MediumMessage::kReadFile, name.c_str());
     // A host that claims bytes but hands out no block has not read the file.
     if (block == nullptr && length != 0) RaiseMediumMessage(MediumMessage::kReadFile, name.c_str());
     if (block == nullptr) return CMemoryBuffer::Create();

@@ -10,12 +10,12 @@ namespace zolm {
 
 // Index into a row of the table; the comments name the %s arguments.
 enum class MediumMessage : int {
-    kReadFile = 0,       // file name
-    kWriteFile = 1,      // file name
-    kReplaceFile = 2,    // file name; a question, not an error
-    kDeleteFile = 3,     // file name
-    kRenameFile = 4,     // current name, new name
-    kFileExists = 5,     // file name
+    kReadFile = 0,     // file name
+    kWriteFile = 1,    // file name
+    kReplaceFile = 2,  // file name; a question, not an error
+    kDeleteFile = 3,   // file name
+    kRenameFile = 4,   // current name, new name
+    kFileExists = 5,   // file name
     kSerialNumber = 6,
     kReleaseMemory = 7,
     kMediumPath = 8,

@@ -12,7 +12,7 @@ namespace zolm {
 namespace {
 
 // Process-wide; plug-in calls never overlap, so nothing guards it.
-int g_handle = -1;                       // kept from the last attempt, closed before the next one
+int g_handle = -1;                         // kept from the last attempt, closed before the next one
 volatile const uint8_t *g_view = nullptr;  // held once the version check passed
 size_t g_viewSize = 0;
 

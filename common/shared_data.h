@@ -9,8 +9,8 @@
 namespace zolm {
 
 // Layout as far as the system reads it; the rest of the block belongs to the host.
-constexpr int32_t kSharedDataVersion = 6;         // little-endian int32 at offset 0
-constexpr size_t kSharedDataLanguageOffset = 5;   // one byte: 0 Russian, 1 English
+constexpr int32_t kSharedDataVersion = 6;        // little-endian int32 at offset 0
+constexpr size_t kSharedDataLanguageOffset = 5;  // one byte: 0 Russian, 1 English
 constexpr size_t kSharedDataMinimumSize = kSharedDataLanguageOffset + 1;
 constexpr const char kSharedDataDefaultName[] = "/zolm_shared_data";
 

@@ -22,6 +22,7 @@ const char kNoCurrentKey[] = "there is no current key on the medium";
 const char kWrongPassword[] = "wrong password";
 const char kNoPath[] = "Invalid path parameter";
 const char kKeyKept[] = "the existing pending key was kept";
+const char kNoData[] = "cp_SignData: no data was given";
 const char kNullOutput[] = "%s: no place was given for the result";
 
 const ProviderInfo kInfo = {"Probe", "Probe provider", "TEST", {1, 1, 0, 0, 0, 1}};
@@ -34,7 +35,9 @@ std::string Digest(const char *password) {
     return text;
 }
 
-std::string KeyText(const char *password, const std::string &rest) { return "password=" + Digest(password) + "\n" + rest; }
+std::string KeyText(const char *password, const std::string &rest) {
+    return "password=" + Digest(password) + "\n" + rest;
+}
 
 // The key file's text; raises `absent` when the medium has none.
 std::string LoadKey(uint32_t medium, const char *name, const char *absent) {
@@ -47,7 +50,9 @@ bool PasswordOpens(const std::string &key, const char *password) {
     return key.rfind("password=" + Digest(password) + "\n", 0) == 0;
 }
 
-void Write(uint32_t medium, const char *name, const std::string &text) { zolm::WriteFile(medium, name, text.data(), text.size()); }
+void Write(uint32_t medium, const char *name, const std::string &text) {
+    zolm::WriteFile(medium, name, text.data(), text.size());
+}
 
 }  // namespace
 
@@ -74,13 +79,14 @@ char *ZOLM_STDCALL cp_GenerateKey(uint32_t medium, const char *password, const c
             const HostKeyboard *keyboard = zolm::Host().keyboard;
             for (char wanted : std::string("seed")) {
                 char pressed = 0;
-                if (keyboard && keyboard->keyPress && keyboard->keyPress(medium, wanted, 0, 40, &pressed)) seed += pressed;
+                if (keyboard && keyboard->keyPress && keyboard->keyPress(medium, wanted, 0, 40, &pressed))
+                    seed += pressed;
             }
         }
         if (zolm::MediumPath(medium).empty()) throw formatted_exception(kNoPath);
-        std::string key = KeyText(password, std::string("paramSet=") + (paramSetOid ? paramSetOid : "") +
-                                                "\nalgorithm=" + (algorithmOid ? algorithmOid : "") +
-                                                "\nseed=" + seed + "\n");
+        std::string key =
+            KeyText(password, std::string("paramSet=") + (paramSetOid ? paramSetOid : "") +
+                                  "\nalgorithm=" + (algorithmOid ? algorithmOid : "") + "\nseed=" + seed + "\n");
         auto buffer = CMemoryBuffer::Create(key.data(), key.size());
         if (!zolm::WriteFileAfterAsking(medium, "keyn.der", *buffer)) throw formatted_exception(kKeyKept);
     });
@@ -147,6 +153,7 @@ char *ZOLM_STDCALL cp_SignData(uint32_t medium, const char *password, const void
     return zolm::ResultOf([&] {
         if (signature == nullptr || signatureLength == nullptr || info == nullptr)
             throw formatted_exception(kNullOutput, "cp_SignData");
+        if (data == nullptr && length != 0) throw formatted_exception(kNoData);
         std::string key = LoadKey(medium, "key.der", kNoCurrentKey);
         if (!PasswordOpens(key, password)) throw formatted_exception(kWrongPassword);
         std::string bytes(static_cast<const char *>(data), data ? length : 0);

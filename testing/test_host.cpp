@@ -107,9 +107,7 @@ std::string TestHost::FileBytes(uint32_t medium, const std::string &name) const 
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-bool TestHost::HasFile(uint32_t medium, const std::string &name) const {
-    return fs::exists(Folder(medium) / name);
-}
+bool TestHost::HasFile(uint32_t medium, const std::string &name) const { return fs::exists(Folder(medium) / name); }
 
 void TestHost::Fail(const std::string &function, const std::string &name) { failures_.emplace(function, name); }
 
@@ -183,7 +181,8 @@ bool TestHost::Confirm(uint32_t medium, const std::string &question) {
 }
 
 bool TestHost::KeyPress(uint32_t medium, int32_t wanted, uint32_t value, int32_t count, char &pressed) {
-    if (Record("keyPress", {Num(medium), Num(static_cast<uint32_t>(wanted)), Num(value), Num(static_cast<uint32_t>(count))}))
+    if (Record("keyPress",
+               {Num(medium), Num(static_cast<uint32_t>(wanted)), Num(value), Num(static_cast<uint32_t>(count))}))
         return false;
     if (keys_.empty()) return false;
     pressed = keys_.front();

@@ -1,5 +1,7 @@
 // Key-medium operations against the test host: call orders, texts in both languages, blocks given
 // back, and hosts that fail, hand out null texts or lack functions.
+#include "common/key_medium.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -10,7 +12,6 @@
 
 #include "common/formatted_exception.h"
 #include "common/host.h"
-#include "common/key_medium.h"
 #include "testing/shared_data_fixture.h"
 #include "testing/test_host.h"
 
@@ -81,8 +82,8 @@ std::vector<FailureCase> FailureCases() {
         {"serial number", "getSerialNumber", "", false, [] { zolm::SerialNumber(1); },
          "ошибка при получении серийного номера ключевого носителя",
          "error reading the serial number of the key media"},
-        {"path", "getPath", "", false, [] { zolm::MediumPath(1); },
-         "ошибка при получении каталога ключевого носителя", "error reading the path of the key media"},
+        {"path", "getPath", "", false, [] { zolm::MediumPath(1); }, "ошибка при получении каталога ключевого носителя",
+         "error reading the path of the key media"},
         {"path given back", "medium.releaseMemory", "", false, [] { zolm::MediumPath(1); },
          "ошибка освобождения памяти", "error releasing memory"},
         {"write after asking", "writeFile", "key.der", true,
@@ -124,11 +125,10 @@ TEST_F(KeyMedium, OperationsCallTheHostInOrderAndGiveEveryBlockBack) {
     zolm::WriteFile(2, "req.pem", *CMemoryBuffer::Create("REQ", 3));
     zolm::RenameFile(2, "req.pem", "req2.pem");
 
-    EXPECT_EQ(host.Functions(), (Strings{"getPath", "medium.releaseMemory", "getSerialNumber",
-                                         "general.releaseMemory", "getParameter", "general.releaseMemory",
-                                         "getParameter", "general.releaseMemory", "readFile",
-                                         "general.releaseMemory", "fileExists", "fileExists", "writeFile",
-                                         "renameFile"}));
+    EXPECT_EQ(host.Functions(),
+              (Strings{"getPath", "medium.releaseMemory", "getSerialNumber", "general.releaseMemory", "getParameter",
+                       "general.releaseMemory", "getParameter", "general.releaseMemory", "readFile",
+                       "general.releaseMemory", "fileExists", "fileExists", "writeFile", "renameFile"}));
     EXPECT_EQ(host.FileBytes(2, "req2.pem"), "REQ");
     EXPECT_FALSE(host.HasFile(2, "req.pem"));
 }
@@ -176,7 +176,11 @@ TEST_F(KeyMedium, WriteAfterAsking) {
 }
 
 TEST_F(KeyMedium, NullTextsFromTheHostAreErrors) {
-    struct Case { const char *function; std::function<void()> operation; const char *text; } cases[] = {
+    struct Case {
+        const char *function;
+        std::function<void()> operation;
+        const char *text;
+    } cases[] = {
         {"getPath", [] { zolm::MediumPath(1); }, "ошибка при получении каталога ключевого носителя"},
         {"getSerialNumber", [] { zolm::SerialNumber(1); }, "ошибка при получении серийного номера ключевого носителя"},
         {"readFile", [] { zolm::ReadFile(1, "key.der"); }, "ошибка при чтении файла key.der"},
@@ -193,7 +197,12 @@ TEST_F(KeyMedium, NullTextsFromTheHostAreErrors) {
 
 TEST_F(KeyMedium, MissingHostFunctionsAreNamed) {
     HostTable &table = *host.Table();
-    struct Case { const char *label; std::function<void()> remove; std::function<void()> operation; const char *text; } cases[] = {
+    struct Case {
+        const char *label;
+        std::function<void()> remove;
+        std::function<void()> operation;
+        const char *text;
+    } cases[] = {
         {"getPath", [&] { host.Medium().getPath = nullptr; }, [] { zolm::MediumPath(1); },
          "the host table has no medium.getPath function"},
         {"medium release", [&] { host.Medium().releaseMemory = nullptr; }, [] { zolm::MediumPath(1); },

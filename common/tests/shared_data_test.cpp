@@ -1,13 +1,13 @@
 // The current language from the shared data block: looked for while absent or of another version,
 // and followed without re-opening once a view is held.
-#include <gtest/gtest.h>
+#include "common/shared_data.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include "common/medium_messages.h"
-#include "common/shared_data.h"
 #include "testing/shared_data_fixture.h"
 
 namespace {
@@ -83,7 +83,11 @@ TEST_F(SharedData, NameComesFromTheEnvironment) {
 }
 
 TEST(MediumMessages, TableHasTwelveTextsPerLanguage) {
-    struct Case { zolm::MediumMessage index; const char *russian; const char *english; } cases[] = {
+    struct Case {
+        zolm::MediumMessage index;
+        const char *russian;
+        const char *english;
+    } cases[] = {
         {zolm::MediumMessage::kSlotNumber, "при получении слота ключевого носителя произошла ошибка",
          "error determining the slot number of the key media"},
         {zolm::MediumMessage::kMediumPassword, "при получении пароля ключевого носителя произошла ошибка",

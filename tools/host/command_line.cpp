@@ -10,7 +10,8 @@ CommandLine CommandLine::Parse(int argc, char **argv, const std::vector<OptionSp
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg.rfind("--", 0) != 0 || arg == "--") {
-            if (!line.command_.empty()) throw UsageError("unexpected argument \"" + arg + "\" after the command " + line.command_);
+            if (!line.command_.empty())
+                throw UsageError("unexpected argument \"" + arg + "\" after the command " + line.command_);
             line.command_ = arg;
             continue;
         }

@@ -116,8 +116,9 @@ const char *ZOLM_STDCALL GetParameter(uint32_t medium, const char *name) {
 }
 
 HostGeneral g_general = {&GeneralRelease, &Confirm};
-HostMedium g_medium = {&ReadFile, &WriteFile, &DeleteFile, &RenameFile, &FileExists, &GetSerialNumber,
-                       {nullptr, nullptr, nullptr}, &GetPath, &MediumRelease};
+HostMedium g_medium = {
+    &ReadFile, &WriteFile,    &DeleteFile, &RenameFile, &FileExists, &GetSerialNumber, {nullptr, nullptr, nullptr},
+    &GetPath,  &MediumRelease};
 HostKeyboard g_keyboard = {&KeyPress};
 HostParameters g_parameters = {&GetParameter};
 const HostTable g_table = {&g_general, &g_medium, &g_keyboard, &g_parameters};

@@ -51,13 +51,18 @@ std::string Password(const CommandLine &line, const std::string &option, const s
 // the error text of its call (empty for success). Prints an error text and returns the exit status.
 int RunWithPlugin(const CommandLine &line, bool needsMedium, const std::function<std::string(Session &)> &work) {
     std::string path;
-    if (auto value = line.Value("plugin")) path = *value;
-    else if (const char *env = std::getenv("ZOLM_PLUGIN"); env && *env) path = env;
-    else throw UsageError("no plug-in: give --plugin PATH or set ZOLM_PLUGIN");
+    if (auto value = line.Value("plugin"))
+        path = *value;
+    else if (const char *env = std::getenv("ZOLM_PLUGIN"); env && *env)
+        path = env;
+    else
+        throw UsageError("no plug-in: give --plugin PATH or set ZOLM_PLUGIN");
 
     Session s;
-    if (auto medium = line.Value("medium")) AddFolder(s.host, kMedium, *medium);
-    else if (needsMedium) throw UsageError("the command " + line.Command() + " needs --medium DIR");
+    if (auto medium = line.Value("medium"))
+        AddFolder(s.host, kMedium, *medium);
+    else if (needsMedium)
+        throw UsageError("the command " + line.Command() + " needs --medium DIR");
     if (auto target = line.Value("target")) AddFolder(s.host, kTarget, *target);
     if (line.Has("yes") && line.Has("no")) throw UsageError("--yes and --no exclude each other");
     if (line.Has("yes")) s.host.SetAnswer(true);
@@ -133,7 +138,8 @@ int GenerateKey(const CommandLine &line) {
 int MakeRequest(const CommandLine &line) {
     std::string requestTemplate = ReadWholeFile(line.Required("template"));
     std::string password = Password(line, "password", "Password of the pending key: ");
-    return Simple(line, [&](Session &s) { return s.plugin->MakeRequest(kMedium, password.c_str(), requestTemplate.c_str()); });
+    return Simple(
+        line, [&](Session &s) { return s.plugin->MakeRequest(kMedium, password.c_str(), requestTemplate.c_str()); });
 }
 
 int MakeRequestCMC(const CommandLine &line) {
@@ -186,9 +192,8 @@ int Sign(const CommandLine &line) {
         void *signature = nullptr;
         uint32_t length = 0;
         char *info = nullptr;
-        std::string error = s.plugin->TakeResult(s.plugin->SignData(kMedium, password.c_str(), data.data(),
-                                                                    static_cast<uint32_t>(data.size()), 0,
-                                                                    &signature, &length, &info));
+        std::string error = s.plugin->TakeResult(s.plugin->SignData(
+            kMedium, password.c_str(), data.data(), static_cast<uint32_t>(data.size()), 0, &signature, &length, &info));
         std::string infoText = info ? info : "";
         std::string bytes(static_cast<const char *>(signature), signature ? length : 0);
         if (signature) s.plugin->ReleaseMemory(signature, length);
@@ -228,10 +233,10 @@ const CommandRegistration kPluginCommands(
          "Generates a pending key on the medium (cp_GenerateKey).", &GenerateKey},
         {"make-request", "--medium DIR --template FILE [--password P]",
          "Writes the certificate request req.pem for the pending key (cp_MakeRequest).", &MakeRequest},
-        {"make-request-cmc",
-         "--medium DIR --template FILE --ca LOCATION [--pending-password P] [--current-password P]",
+        {"make-request-cmc", "--medium DIR --template FILE --ca LOCATION [--pending-password P] [--current-password P]",
          "Writes a renewal request signed with the current key (cp_MakeRequestCMC).", &MakeRequestCMC},
-        {"store-certificate", "--medium DIR", "Calls cp_StoreCertificate and prints the stored flag.", &StoreCertificate},
+        {"store-certificate", "--medium DIR", "Calls cp_StoreCertificate and prints the stored flag.",
+         &StoreCertificate},
         {"activate", "--medium DIR", "Makes the pending key the current key (cp_ActivateKey).", &Activate},
         {"deactivate", "--medium DIR", "Withdraws the current key (cp_DeactivateKey).", &Deactivate},
         {"destroy", "--medium DIR", "Removes the key material of cp_GenerateKey (cp_DestroyKey).", &Destroy},

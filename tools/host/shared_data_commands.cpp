@@ -31,15 +31,17 @@ int CreateBlock(const CommandLine &line) {
         return kExitErrorText;
     }
     const char *meaning = language == 1 ? "English" : language == 0 ? "Russian" : "read as Russian";
-    std::cout << "shared data block " << name << ": version " << kSharedDataVersion << ", language "
-              << int(language) << " (" << meaning << ")\n";
+    std::cout << "shared data block " << name << ": version " << kSharedDataVersion << ", language " << int(language)
+              << " (" << meaning << ")\n";
     return kExitOk;
 }
 
 int RemoveBlock(const CommandLine &) {
     std::string name = SharedDataName();
-    if (SharedDataBlock::Remove(name)) std::cout << "removed the shared data block " << name << "\n";
-    else std::cout << "there was no shared data block " << name << "\n";
+    if (SharedDataBlock::Remove(name))
+        std::cout << "removed the shared data block " << name << "\n";
+    else
+        std::cout << "there was no shared data block " << name << "\n";
     return kExitOk;
 }
 

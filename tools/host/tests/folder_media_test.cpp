@@ -1,7 +1,6 @@
 // The folder-backed host table as a plug-in sees it: bare names only, replacing renames, stable
 // serial numbers, and blocks that only come back once and only if they were handed out.
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <cstring>
