@@ -230,6 +230,8 @@ bool WriteProfileString(const std::string &path, std::string_view section, std::
     std::string text;
     bool exists = false;
     if (!LoadText(target, text, exists)) return false;
+    // A file its owner made read-only stays unchanged, although its folder would allow the rename.
+    if (exists && ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) return false;
     std::string updated = ProfileSetString(text, section, name, value);
 
     struct stat old {};

@@ -37,8 +37,9 @@ std::string ReadProfileString(const std::string &path, std::string_view section,
 
 // Stores name=value in the file at path (created when missing): the new text goes to a temporary
 // file in the same folder, is flushed to disk and renamed over the file (through a symbolic link to
-// its target), keeping the file's mode. Returns false with errno set when the file cannot be read or
-// the folder cannot be written; the file is then unchanged.
+// its target), keeping the file's mode. Returns false with errno set when the file cannot be read,
+// the file itself is not writable for the process, or the folder cannot be written; the file is
+// then unchanged.
 bool WriteProfileString(const std::string &path, std::string_view section, std::string_view name,
                         std::string_view value);
 

@@ -107,6 +107,23 @@ TEST_F(ReadOnlyInstall, UnusablePerUserPlacesRaiseTheirErrors) {
     EXPECT_EQ(r.out, "error: Unable to write to " + PerUserIni());
 }
 
+TEST(ReadOnlySettingsFile, AWritableFolderDoesNotMakeAReadOnlyFileWritable) {
+    TempDir program, appdata, runtime;
+    bool nobody = CanRunAsNobody();
+    fs::copy_file(ZOLM_SETTINGS_CLIENT, program / "settings_client");
+    WriteFile(program / "start.ini", kProgramIni);
+    chmod((program / "start.ini").c_str(), 0444);
+    for (const auto &path : {program.path(), appdata.path(), runtime.path(), program / "start.ini"}) {
+        if (nobody) ASSERT_EQ(chown(path.c_str(), kNobody, kNobody), 0);
+    }
+    chmod(program.path().c_str(), 0755);
+    RunResult r = RunProgram({program / "settings_client", program.path() + "/", "peruser"},
+                             {"APPDATA=" + appdata.path(), "XDG_RUNTIME_DIR=" + runtime.path()}, nobody);
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_EQ(r.out, appdata / "Quillmoor/demo/start.ini");
+    EXPECT_EQ(ReadFile(program / "start.ini"), kProgramIni);
+}
+
 TEST_F(ReadOnlyInstall, StarterRunsTheSequenceAndExitsZero) {
     RunResult r = RunProgram({program / "starter", "--no-such-option", "x y"}, Env(), nobody_);
     EXPECT_EQ(r.exitCode, 0) << r.out;

@@ -4,6 +4,8 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
+#include <vector>
 
 #include "starter/start_config.h"
 #include "starter/starter_error.h"
@@ -124,4 +126,16 @@ TEST_F(Store, ProcessStoreMustBeOpenedFirst) {
     EXPECT_EQ(ReadSetting("versions.current"), "2.0");
     EXPECT_EQ(VersionDirectory("2.0"), dir + "VERSIONS/2.0/");
     EXPECT_EQ(DataFolder(), appdata.path() + "/Quillmoor//");
+}
+
+TEST_F(Store, ThreadsOfOneProcessLoseNoWrite) {
+    SettingsStore store(dir);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&store, t] {
+            for (int i = 0; i < 10; ++i) store.WriteSetting("t" + std::to_string(t) + ".k" + std::to_string(i), "v");
+        });
+    for (auto &thread : threads) thread.join();
+    for (int t = 0; t < 4; ++t)
+        for (int i = 0; i < 10; ++i) EXPECT_EQ(store.ReadSetting("t" + std::to_string(t) + ".k" + std::to_string(i)), "v");
 }
