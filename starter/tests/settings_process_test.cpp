@@ -114,7 +114,9 @@ TEST(ReadOnlySettingsFile, AWritableFolderDoesNotMakeAReadOnlyFileWritable) {
     WriteFile(program / "start.ini", kProgramIni);
     chmod((program / "start.ini").c_str(), 0444);
     for (const auto &path : {program.path(), appdata.path(), runtime.path(), program / "start.ini"}) {
-        if (nobody) ASSERT_EQ(chown(path.c_str(), kNobody, kNobody), 0);
+        if (nobody) {
+            ASSERT_EQ(chown(path.c_str(), kNobody, kNobody), 0);
+        }
     }
     chmod(program.path().c_str(), 0755);
     RunResult r = RunProgram({program / "settings_client", program.path() + "/", "peruser"},
