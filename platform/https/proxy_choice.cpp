@@ -27,6 +27,16 @@ bool IsValidHost(std::string_view host) {
     return true;
 }
 
+// A proxy URL as it may appear in an error text: without the user name and password it may carry.
+std::string WithoutUserInfo(const std::string &url) {
+    size_t authority = url.find("://");
+    authority = authority == std::string::npos ? 0 : authority + 3;
+    size_t end = url.find_first_of("/?#", authority);
+    size_t at = url.rfind('@', end == std::string::npos ? url.size() : end);
+    if (at == std::string::npos || at < authority) return url;
+    return url.substr(0, authority) + url.substr(at + 1);
+}
+
 }  // namespace
 
 ProxyChoice ParseProxyText(std::string_view text) {
@@ -61,7 +71,7 @@ std::string CurlProxyFromSystemList(const std::vector<std::string> &proxies, std
         }
     }
     std::string listed;
-    for (const std::string &proxy : proxies) listed += (listed.empty() ? "" : ", ") + proxy;
+    for (const std::string &proxy : proxies) listed += (listed.empty() ? "" : ", ") + WithoutUserInfo(proxy);
     throw std::runtime_error("The system proxy settings offer no usable proxy for " + std::string(url) + " (" +
                              (listed.empty() ? std::string("none") : listed) + ")");
 }

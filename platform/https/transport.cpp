@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -197,8 +198,9 @@ RequestResult Transport::Perform(const RequestArgs &args) const {
     Set(e, CURLOPT_FOLLOWLOCATION, 0L);
     // HTTP/1.1 keeps header names as the server wrote them.
     Set(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-    Set(e, CURLOPT_TIMEOUT_MS, static_cast<long>(args.timeoutMs));
-    Set(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(args.timeoutMs));
+    long timeoutMs = static_cast<long>(std::min<uint64_t>(args.timeoutMs, LONG_MAX));
+    Set(e, CURLOPT_TIMEOUT_MS, timeoutMs);
+    Set(e, CURLOPT_CONNECTTIMEOUT_MS, timeoutMs);
     Set(e, CURLOPT_HTTPHEADER, headers.Get());
     if (post) {
         static const char kEmpty[] = "";

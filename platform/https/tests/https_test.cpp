@@ -90,7 +90,8 @@ TEST_F(HttpsTest, PostSendsExactlyTheCallersBodyAndHeaders) {
     Answer echoed = Request({.port = server.Port(), .method = "POST", .headers = "X-Big: 1", .body = large});
     EXPECT_EQ(echoed.status, 500);
     EXPECT_TRUE(echoed.body == large);
-    Answer bare = Request({.port = server.Port(), .method = "POST", .path = "/empty"});
+    // Lines may also end in a lone LF; empty lines are skipped.
+    Answer bare = Request({.port = server.Port(), .method = "POST", .path = "/empty", .headers = "X-A: 1\n\r\nX-B: 2"});
     EXPECT_EQ(bare.status, 500);
     EXPECT_EQ(bare.body, "");
 
@@ -105,6 +106,7 @@ TEST_F(HttpsTest, PostSendsExactlyTheCallersBodyAndHeaders) {
     for (const ReceivedRequest &request : requests) EXPECT_THAT(request.head, Not(HasSubstr("Expect:")));
     EXPECT_THAT(requests[2].head, Not(HasSubstr("Content-Type:")));
     EXPECT_THAT(requests[2].head, HasSubstr("\r\nContent-Length: 0\r\n"));
+    EXPECT_THAT(requests[2].head, HasSubstr("\r\nX-A: 1\r\nX-B: 2\r\n"));
 }
 
 TEST_F(HttpsTest, EmptyBodyIsAnEmptyTerminatedBlock) {
@@ -310,10 +312,23 @@ TEST_F(ProxyTest, GivenProxyAnswers407UntilTheCredentialsAreRightForHttpAndTunne
         EXPECT_THAT(refused.headers, HasSubstr("Server: tinyproxy/"));
         ASSERT_EQ(Start(proxy_.Address().c_str(), "user", "secret"), "");
         ExpectProbeAnswer(Probe(secure));
+        // A POST body survives the proxy's demand for credentials (it is sent again with them).
+        Answer posted = Request({.port = secure ? https_.Port() : http_.Port(),
+                                 .secure = secure,
+                                 .method = "POST",
+                                 .path = "/RPC2",
+                                 .headers = "Content-Type: text/xml",
+                                 .body = "<methodCall/>"});
+        EXPECT_EQ(posted.status, 200);
         ASSERT_EQ(Stop(), "");
     }
-    EXPECT_EQ(http_.Requests().size(), 1u);
-    EXPECT_EQ(https_.Requests().size(), 1u);
+    for (TestServer *server : {&http_, &https_}) {
+        auto requests = server->Requests();
+        ASSERT_EQ(requests.size(), 2u);
+        EXPECT_THAT(requests[0].head, StartsWith("GET /probe HTTP/1."));  // tinyproxy speaks HTTP/1.0
+        EXPECT_THAT(requests[1].head, StartsWith("POST /RPC2 HTTP/1."));
+        EXPECT_EQ(requests[1].body, "<methodCall/>");
+    }
 }
 
 TEST_F(ProxyTest, PreconfigAndEmptyTextFollowTheEnvironmentProxy) {
@@ -332,6 +347,11 @@ TEST_F(ProxyTest, PreconfigAndEmptyTextFollowTheEnvironmentProxy) {
 }
 
 TEST_F(ProxyTest, PreconfigHonoursNoProxyAndDirectIgnoresTheEnvironment) {
+    for (int32_t secure : {0, 1}) {
+        SCOPED_TRACE(secure);
+        ASSERT_EQ(Start("INTERNET_OPEN_TYPE_PRECONFIG"), "");  // nothing configured: direct
+        ExpectProbeAnswer(Probe(secure));
+    }
     std::string url = "http://" + proxy_.Address();
     Env("http_proxy", url.c_str());
     Env("https_proxy", url.c_str());
