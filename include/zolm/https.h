@@ -28,7 +28,7 @@ extern "C" {
  * empty for none. They are never sent to the server itself.
  */
 typedef int32_t(ZOLM_STDCALL https_Start_fn)(const char *proxy, const char *username, const char *password,
-                                            char **error);
+                                             char **error);
 
 /*
  * One request to scheme://host:port/path, scheme "https" when secure is 1 and "http" when it is 0.
@@ -43,10 +43,10 @@ typedef int32_t(ZOLM_STDCALL https_Start_fn)(const char *proxy, const char *user
  * not count, and is never NULL. On failure the outputs are 0 and NULL.
  */
 typedef int32_t(ZOLM_STDCALL https_Request_fn)(const char *host, int32_t port, int32_t secure, const char *method,
-                                              const char *path, const char *headers, const void *body,
-                                              uint32_t bodyLength, uint32_t timeoutMs, uint16_t *status,
-                                              char **responseHeaders, void **responseBody,
-                                              uint32_t *responseBodyLength, char **error);
+                                               const char *path, const char *headers, const void *body,
+                                               uint32_t bodyLength, uint32_t timeoutMs, uint16_t *status,
+                                               char **responseHeaders, void **responseBody,
+                                               uint32_t *responseBodyLength, char **error);
 
 /* Closes the transport and forgets the proxy credentials. Closing a closed transport succeeds. */
 typedef int32_t(ZOLM_STDCALL https_Stop_fn)(char **error);

@@ -3,8 +3,8 @@
 #include <memory>
 #include <mutex>
 #include <new>
-#include <utility>
 #include <stdexcept>
+#include <utility>
 
 #include "platform/https/blocks.h"
 #include "platform/https/transport.h"
@@ -58,17 +58,16 @@ int32_t ZOLM_STDCALL https_Start(const char *proxy, const char *username, const 
     });
 }
 
-int32_t ZOLM_STDCALL https_Request(const char *host, int32_t port, int32_t secure, const char *method,
-                                   const char *path, const char *headers, const void *body, uint32_t bodyLength,
-                                   uint32_t timeoutMs, uint16_t *status, char **responseHeaders,
-                                   void **responseBody, uint32_t *responseBodyLength, char **error) {
+int32_t ZOLM_STDCALL https_Request(const char *host, int32_t port, int32_t secure, const char *method, const char *path,
+                                   const char *headers, const void *body, uint32_t bodyLength, uint32_t timeoutMs,
+                                   uint16_t *status, char **responseHeaders, void **responseBody,
+                                   uint32_t *responseBodyLength, char **error) {
     if (status != nullptr) *status = 0;
     if (responseHeaders != nullptr) *responseHeaders = nullptr;
     if (responseBody != nullptr) *responseBody = nullptr;
     if (responseBodyLength != nullptr) *responseBodyLength = 0;
     return Report(error, [&] {
-        if (status == nullptr || responseHeaders == nullptr || responseBody == nullptr ||
-            responseBodyLength == nullptr)
+        if (status == nullptr || responseHeaders == nullptr || responseBody == nullptr || responseBodyLength == nullptr)
             throw std::runtime_error("https_Request: an output pointer is NULL");
         std::shared_ptr<const Transport> transport;
         {

@@ -59,7 +59,7 @@ std::string CurlProxyFromSystemList(const std::vector<std::string> &proxies, std
     };
     // SOCKS proxies resolve host names themselves, as browsers let them.
     static constexpr Scheme kSchemes[] = {
-        {"http://", "http://"},       {"https://", "https://"},     {"socks://", "socks5h://"},
+        {"http://", "http://"},      {"https://", "https://"},    {"socks://", "socks5h://"},
         {"socks5://", "socks5h://"}, {"socks4://", "socks4a://"}, {"socks4a://", "socks4a://"},
     };
     for (const std::string &proxy : proxies) {

@@ -1,7 +1,6 @@
 #include "platform/https/transport.h"
 
 #include <algorithm>
-#include <cctype>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +9,7 @@
 
 #include "common/secure_zero.h"
 #include "platform/https/curl_handles.h"
+#include "platform/https/request_checks.h"
 
 namespace zolm::https {
 namespace {
@@ -31,70 +31,6 @@ template <typename Value>
 void Set(CURL *easy, CURLoption option, Value value) {
     CURLcode result = curl_easy_setopt(easy, option, value);
     if (result != CURLE_OK) Fail(curl_easy_strerror(result));
-}
-
-bool IsControlOrSpace(char c) {
-    auto u = static_cast<unsigned char>(c);
-    return u <= ' ' || u == 0x7f;
-}
-
-// The host as it goes into the URL: a name or IPv4 address as given, an IPv6 address in brackets.
-std::string UrlHost(std::string_view host) {
-    auto invalid = [&] { Fail("Invalid host name \"" + std::string(host) + "\""); };
-    if (host.empty()) invalid();
-    bool ipv6 = host.find(':') != std::string_view::npos;
-    std::string_view bare = host;
-    if (ipv6 && bare.size() >= 2 && bare.front() == '[' && bare.back() == ']') bare = bare.substr(1, bare.size() - 2);
-    for (char c : bare) {
-        auto u = static_cast<unsigned char>(c);
-        bool ok = ipv6 ? (std::isxdigit(u) || c == ':' || c == '.')
-                       : (std::isalnum(u) || c == '-' || c == '.' || c == '_' || u >= 0x80);
-        if (!ok) invalid();
-    }
-    if (bare.empty()) invalid();
-    return ipv6 ? "[" + std::string(bare) + "]" : std::string(bare);
-}
-
-std::string BuildUrl(const RequestArgs &args) {
-    if (args.secure != 0 && args.secure != 1)
-        Fail("Invalid secure flag " + std::to_string(args.secure) + ": expected 1 for https or 0 for http");
-    if (args.port < 1 || args.port > 65535) Fail("Invalid port " + std::to_string(args.port));
-    std::string path(args.path.empty() ? std::string_view("/") : args.path);
-    if (path.front() != '/' || std::any_of(path.begin(), path.end(), IsControlOrSpace))
-        Fail("Invalid path \"" + path + "\": expected \"/\" followed by characters without blanks");
-    return std::string(args.secure ? "https://" : "http://") + UrlHost(args.host) + ":" +
-           std::to_string(args.port) + path;
-}
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() &&
-           std::equal(prefix.begin(), prefix.end(), text.begin(),
-                      [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) ==
-                                                  std::tolower(static_cast<unsigned char>(b)); });
-}
-
-// The caller's header lines (CR LF separated, a lone LF accepted, empty lines skipped). Returns whether
-// one of them sets Content-Type.
-bool AddCallerHeaders(std::string_view text, CurlHeaderList &list) {
-    bool contentType = false;
-    while (!text.empty()) {
-        size_t end = text.find('\n');
-        std::string_view line = text.substr(0, end);
-        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        if (line.empty()) continue;
-        size_t colon = line.find(':');
-        bool valid = colon != 0 && colon != std::string_view::npos &&
-                     std::none_of(line.begin(), line.begin() + colon, IsControlOrSpace) &&
-                     std::none_of(line.begin() + colon, line.end(), [](char c) {
-                         auto u = static_cast<unsigned char>(c);
-                         return (u < ' ' && c != '\t') || u == 0x7f;
-                     });
-        if (!valid) Fail("Invalid request header line \"" + std::string(line) + "\": expected \"Name: value\"");
-        if (StartsWithNoCase(line, "Content-Type:")) contentType = true;
-        list.Append(std::string(line));
-    }
-    return contentType;
 }
 
 // Collects the body; reports overflow and exhaustion through flags, since nothing may be thrown
@@ -143,9 +79,7 @@ std::string CollectHeaders(CURL *easy, unsigned origin) {
     return lines;
 }
 
-std::string BodyTooLargeText() {
-    return "Response body is larger than " + std::to_string(kMaxBodyLength) + " bytes";
-}
+std::string BodyTooLargeText() { return "Response body is larger than " + std::to_string(kMaxBodyLength) + " bytes"; }
 
 }  // namespace
 
@@ -164,17 +98,12 @@ Transport::Transport(ProxyChoice proxy, std::string_view username, std::string_v
 }
 
 RequestResult Transport::Perform(const RequestArgs &args) const {
-    std::string url = BuildUrl(args);
-    bool post = args.method == "POST";
-    if (!post && args.method != "GET")
-        Fail("Unsupported method \"" + std::string(args.method) + "\": expected GET or POST");
-    if (args.body == nullptr && args.bodyLength != 0)
-        Fail("Request body is missing: NULL with a length of " + std::to_string(args.bodyLength) + " bytes");
-    if (!post && args.bodyLength != 0) Fail("A GET request carries no body");
-    if (args.timeoutMs == 0) Fail("Invalid time-out of 0 ms: it must be greater than 0");
+    CheckedRequest checked = CheckRequest(args);
+    const std::string &url = checked.url;
+    bool post = checked.post;
 
     CurlHeaderList headers;
-    bool contentType = AddCallerHeaders(args.headers, headers);
+    bool contentType = AppendCallerHeaders(args.headers, headers);
     // libcurl would add headers of its own to a POST: a form Content-Type and a wait for
     // "100 Continue". The server gets only what the caller sends.
     if (post && !contentType) headers.Append("Content-Type:");

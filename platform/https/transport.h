@@ -10,6 +10,7 @@
 
 #include "platform/https/blocks.h"
 #include "platform/https/proxy_choice.h"
+#include "platform/https/request_checks.h"
 
 namespace zolm::https {
 
@@ -26,18 +27,6 @@ public:
 private:
     std::unique_ptr<char[]> text_;
     size_t size_;
-};
-
-struct RequestArgs {
-    std::string_view host;
-    int32_t port = 0;
-    int32_t secure = 0;
-    std::string_view method;
-    std::string_view path;
-    std::string_view headers;
-    const void *body = nullptr;
-    uint32_t bodyLength = 0;
-    uint32_t timeoutMs = 0;
 };
 
 struct RequestResult {

@@ -169,13 +169,13 @@ TEST_F(HttpsTest, InvalidArgumentsAreRefusedWithTheirText) {
     EXPECT_EQ(TakeText(error), "Request body is missing: NULL with a length of 5 bytes");
     EXPECT_EQ(status, 0);
     EXPECT_EQ(length, 0u);
-    EXPECT_EQ(https_Request("127.0.0.1", 443, 1, "GET", "/", "", nullptr, 0, 1000, &status, nullptr, &body, &length,
-                            &error),
-              1);
+    EXPECT_EQ(
+        https_Request("127.0.0.1", 443, 1, "GET", "/", "", nullptr, 0, 1000, &status, nullptr, &body, &length, &error),
+        1);
     EXPECT_EQ(TakeText(error), "https_Request: an output pointer is NULL");
-    EXPECT_EQ(https_Request(nullptr, 443, 1, "GET", "/", "", nullptr, 0, 1000, &status, &headers, &body, &length,
-                            nullptr),
-              1);
+    EXPECT_EQ(
+        https_Request(nullptr, 443, 1, "GET", "/", "", nullptr, 0, 1000, &status, &headers, &body, &length, nullptr),
+        1);
 }
 
 TEST_F(HttpsTest, TransportFailuresCarryCurlsText) {
@@ -219,13 +219,11 @@ TEST_F(HttpsTest, OversizedAnswersAreErrorsNotTruncation) {
         const char *error;
     };
     const Case cases[] = {
-        {"body beyond 32-bit lengths",
-         "HTTP/1.1 200 OK\r\nContent-Length: 5000000000\r\n\r\nabc",
+        {"body beyond 32-bit lengths", "HTTP/1.1 200 OK\r\nContent-Length: 5000000000\r\n\r\nabc",
          "Response body is larger than 4294967295 bytes"},
         // libcurl's own limits and texts: 100 KB for one header line, 300 KB for all of them.
         {"one header line of 2 MB",
-         "HTTP/1.1 200 OK\r\nX-Huge: " + std::string(2 << 20, 'h') + "\r\nContent-Length: 0\r\n\r\n",
-         "Out of memory"},
+         "HTTP/1.1 200 OK\r\nX-Huge: " + std::string(2 << 20, 'h') + "\r\nContent-Length: 0\r\n\r\n", "Out of memory"},
         {"headers of 400 KB in all", "HTTP/1.1 200 OK\r\n" + ManyHeaders(5, 80000) + "Content-Length: 0\r\n\r\n",
          "Too large response headers: "},
     };
@@ -266,8 +264,8 @@ TEST_F(HttpsTest, MalformedProxyTextsAreRefusedAndLeaveTheTransportClosed) {
                              "INTERNET_OPEN_TYPE_PROXY"}) {
         SCOPED_TRACE(text);
         ASSERT_EQ(Start("INTERNET_OPEN_TYPE_DIRECT"), "");
-        EXPECT_EQ(Start(text), "Invalid proxy server \"" + std::string(text) +
-                                   "\": expected host:port with a port from 1 to 65535");
+        EXPECT_EQ(Start(text),
+                  "Invalid proxy server \"" + std::string(text) + "\": expected host:port with a port from 1 to 65535");
         EXPECT_EQ(Request({.port = 443}).error, "https_Request: the transport is not open (https_Start first)");
     }
 }

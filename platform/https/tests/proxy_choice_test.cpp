@@ -35,7 +35,8 @@ TEST(CurlProxyFromSystemList, NothingUsableIsAnError) {
     };
     const Case cases[] = {
         {{}, "The system proxy settings offer no usable proxy for https://h:443/ (none)"},
-        {{"ftp://p:21", "http://"}, "The system proxy settings offer no usable proxy for https://h:443/ (ftp://p:21, http://)"},
+        {{"ftp://p:21", "http://"},
+         "The system proxy settings offer no usable proxy for https://h:443/ (ftp://p:21, http://)"},
         // A password in the settings never reaches the error text.
         {{"gopher://user:pw@p:70/x@y", "ftp://u@p"},
          "The system proxy settings offer no usable proxy for https://h:443/ (gopher://p:70/x@y, ftp://p)"},

@@ -182,7 +182,8 @@ void TestServer::Handle(int fd) {
     };
     auto sendAll = [&](const std::string &data) {
         for (size_t sent = 0; sent < data.size();) {
-            long n = ssl ? SSL_write(ssl, data.data() + sent, static_cast<int>(std::min<size_t>(data.size() - sent, 1 << 20)))
+            long n = ssl ? SSL_write(ssl, data.data() + sent,
+                                     static_cast<int>(std::min<size_t>(data.size() - sent, 1 << 20)))
                          : send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
             if (n <= 0) return;
             sent += static_cast<size_t>(n);
@@ -200,8 +201,10 @@ void TestServer::Handle(int fd) {
     size_t headEnd = std::string::npos;
     while (ok && headEnd == std::string::npos) {
         long n = receive(chunk, sizeof chunk);
-        if (n <= 0) ok = false;
-        else data.append(chunk, static_cast<size_t>(n));
+        if (n <= 0)
+            ok = false;
+        else
+            data.append(chunk, static_cast<size_t>(n));
         headEnd = data.find("\r\n\r\n");
     }
     if (ok) {
@@ -234,10 +237,10 @@ void TestServer::Handle(int fd) {
 Tinyproxy::Tinyproxy(const std::string &user, const std::string &password) {
     port_ = FreePort();
     std::ofstream(dir_.File("tinyproxy.conf")) << "Port " << port_ << "\nListen 127.0.0.1\nTimeout 30\n"
-                                                << "PidFile \"" << dir_.File("tinyproxy.pid") << "\"\n"
-                                                << "LogFile \"" << dir_.File("tinyproxy.log") << "\"\n"
-                                                << "LogLevel Info\nMaxClients 20\nAllow 127.0.0.1\n"
-                                                << "BasicAuth " << user << " " << password << "\n";
+                                               << "PidFile \"" << dir_.File("tinyproxy.pid") << "\"\n"
+                                               << "LogFile \"" << dir_.File("tinyproxy.log") << "\"\n"
+                                               << "LogLevel Info\nMaxClients 20\nAllow 127.0.0.1\n"
+                                               << "BasicAuth " << user << " " << password << "\n";
     pid_ = Spawn({"tinyproxy", "-d", "-c", dir_.File("tinyproxy.conf")}, dir_.File("output.txt"));
     for (int i = 0; i < 400; ++i) {
         if (Connects(port_)) return;
