@@ -109,6 +109,54 @@ TEST_F(HttpsTest, PostSendsExactlyTheCallersBodyAndHeaders) {
     EXPECT_THAT(requests[2].head, HasSubstr("\r\nX-A: 1\r\nX-B: 2\r\n"));
 }
 
+std::string Chunked(const std::string &body, size_t piece) {
+    std::string framed;
+    char size[32];
+    for (size_t at = 0; at < body.size(); at += piece) {
+        std::string part = body.substr(at, piece);
+        snprintf(size, sizeof size, "%zx\r\n", part.size());
+        framed += size + part + "\r\n";
+    }
+    return framed + "0\r\n\r\n";
+}
+
+TEST_F(HttpsTest, BodyArrivesWholeHoweverItIsFramed) {
+    std::string body(700000, '\0');
+    for (size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>(i * 7 + i / 251);
+    struct Case {
+        const char *name;
+        std::string answer;
+    };
+    const Case cases[] = {
+        {"Content-Length", Response(200, "", body)},
+        {"chunked", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + Chunked(body, 10000)},
+        {"until the connection closes", "HTTP/1.0 200 OK\r\n\r\n" + body},
+    };
+    ASSERT_EQ(Start("INTERNET_OPEN_TYPE_DIRECT"), "");
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        TestServer server(pki_, [&](const ReceivedRequest &) { return c.answer; });
+        Answer answer = Request({.port = server.Port()});
+        EXPECT_EQ(answer.error, "");
+        EXPECT_EQ(answer.status, 200);
+        EXPECT_EQ(answer.body.size(), body.size());
+        EXPECT_TRUE(answer.body == body);
+        EXPECT_TRUE(answer.bodyTerminated);
+    }
+}
+
+TEST_F(HttpsTest, RedirectIsReturnedNotFollowed) {
+    TestServer server(pki_, [](const ReceivedRequest &) {
+        return Response(302, "Location: https://127.0.0.1:1/elsewhere\r\n", "moved");
+    });
+    ASSERT_EQ(Start("INTERNET_OPEN_TYPE_DIRECT"), "");
+    Answer answer = Request({.port = server.Port()});
+    EXPECT_EQ(answer.status, 302);
+    EXPECT_EQ(answer.body, "moved");
+    EXPECT_THAT(answer.headers, StartsWith("Location: https://127.0.0.1:1/elsewhere\r\n"));
+    EXPECT_EQ(server.Requests().size(), 1u);
+}
+
 TEST_F(HttpsTest, EmptyBodyIsAnEmptyTerminatedBlock) {
     TestServer server(pki_, [](const ReceivedRequest &) { return Response(200, kDate, ""); });
     ASSERT_EQ(Start("INTERNET_OPEN_TYPE_DIRECT"), "");
