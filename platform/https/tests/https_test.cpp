@@ -235,9 +235,13 @@ TEST_F(HttpsTest, TransportFailuresCarryCurlsText) {
     EXPECT_EQ(refused.headers, "");
     EXPECT_EQ(refused.body, "");
 
-    Answer unknown = Request({.host = "no-such-host.invalid", .port = 443});
-    EXPECT_EQ(unknown.result, 1);
-    EXPECT_THAT(unknown.error, StartsWith("Could not resolve host: no-such-host.invalid"));
+    // A proxy setting that points nowhere.
+    TestServer server(nullptr, ProbeAnswer);
+    ASSERT_EQ(Start(("127.0.0.1:" + std::to_string(closed)).c_str()), "");
+    Answer noProxy = Request({.port = server.Port(), .secure = 0});
+    EXPECT_EQ(noProxy.result, 1);
+    EXPECT_THAT(noProxy.error, StartsWith("Failed to connect to 127.0.0.1 port " + std::to_string(closed)));
+    EXPECT_TRUE(server.Requests().empty());
 }
 
 TEST_F(HttpsTest, ServerCertificateMustChainToTheTrustedStore) {
