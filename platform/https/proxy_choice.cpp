@@ -42,11 +42,15 @@ std::string WithoutUserInfo(const std::string &url) {
 ProxyChoice ParseProxyText(std::string_view text) {
     if (text == kDirectText) return {ProxyMode::kDirect, {}};
     if (text.empty() || text == kPreconfigText) return {ProxyMode::kSystem, {}};
+    std::string shown = WithoutUserInfo(std::string(text));
+    if (shown.size() != text.size())
+        throw std::runtime_error("Invalid proxy server \"" + shown +
+                                 "\": the user name and password are given apart, not in the address");
     // The port follows the last colon, so that a bracketed IPv6 address keeps its own colons.
     size_t colon = text.rfind(':');
     if (colon == std::string_view::npos || !IsValidHost(text.substr(0, colon)) ||
         !IsValidPort(text.substr(colon + 1))) {
-        throw std::runtime_error("Invalid proxy server \"" + std::string(text) +
+        throw std::runtime_error("Invalid proxy server \"" + shown +
                                  "\": expected host:port with a port from 1 to 65535");
     }
     return {ProxyMode::kFixed, std::string(text)};

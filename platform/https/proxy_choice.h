@@ -22,8 +22,9 @@ struct ProxyChoice {
     std::string server;  // kFixed only: "host:port"
 };
 
-// Reads the proxy text of https_Start. Raises std::runtime_error with the invalid text when a
-// "host:port" text has no host or no port from 1 to 65535.
+// Reads the proxy text of https_Start. Raises std::runtime_error with the invalid text (without any
+// user name and password in it) when a "host:port" text has no host, no port from 1 to 65535, or
+// carries credentials, which belong to the credential arguments.
 ProxyChoice ParseProxyText(std::string_view text);
 
 // libcurl's proxy for the first usable entry of a libproxy answer ("" for a direct connection).

@@ -320,6 +320,12 @@ TEST_F(HttpsTest, MalformedProxyTextsAreRefusedAndLeaveTheTransportClosed) {
                   "Invalid proxy server \"" + std::string(text) + "\": expected host:port with a port from 1 to 65535");
         EXPECT_EQ(Request({.port = 443}).error, "https_Request: the transport is not open (https_Start first)");
     }
+    // Credentials typed into the proxy text stay out of the error.
+    EXPECT_EQ(Start("user:pw@proxy:3128"),
+              "Invalid proxy server \"proxy:3128\": the user name and password are given apart, not in the address");
+    EXPECT_EQ(Start("http://user:pw@proxy:3128"),
+              "Invalid proxy server \"http://proxy:3128\": the user name and "
+              "password are given apart, not in the address");
 }
 
 // tinyproxy demanding "user"/"secret", and one origin server per scheme behind it.
