@@ -23,9 +23,11 @@ extern "C" {
 /*
  * Opens the transport.
  * proxy: "INTERNET_OPEN_TYPE_DIRECT" (no proxy at all), "INTERNET_OPEN_TYPE_PRECONFIG" or empty (the
- * system's proxy settings for each URL), or "host:port" (that HTTP proxy).
+ * system's proxy settings for each URL), or "host:port" (that HTTP proxy, without credentials in it).
  * username, password: proxy credentials, used when the proxy asks for them (any scheme it offers);
  * empty for none. They are never sent to the server itself.
+ * Server certificates are checked against the system store, or the file named by SSL_CERT_FILE when
+ * that is set at this call.
  */
 typedef int32_t(ZOLM_STDCALL https_Start_fn)(const char *proxy, const char *username, const char *password,
                                              char **error);
@@ -36,8 +38,9 @@ typedef int32_t(ZOLM_STDCALL https_Start_fn)(const char *proxy, const char *user
  * headers: extra request header lines "Name: value", separated by CR LF; may be empty.
  * body, bodyLength: the request body (POST only); body may be NULL when bodyLength is 0.
  * timeoutMs: the limit for the whole request, connection included; must be greater than 0.
- * On success: *status is the HTTP status code. A proxy that wants credentials gives 407 here, for
- * plain HTTP and for an HTTPS tunnel alike, as does any other refusal of the tunnel with its own code.
+ * On success: *status is the HTTP status code; redirects are returned, not followed. A proxy that
+ * wants credentials gives 407 here, for plain HTTP and for an HTTPS tunnel alike; a tunnel the proxy
+ * refuses for another reason gives the proxy's code, with the proxy's header lines.
  * *responseHeaders holds the final response's header lines "Name: value" joined by CR LF (no status
  * line); *responseBody holds *responseBodyLength bytes, followed by one NUL byte that the length does
  * not count, and is never NULL. On failure the outputs are 0 and NULL.
