@@ -15,6 +15,7 @@
 
 #include "platform/named_objects.h"
 #include "starter/dialogs/splash_control.h"
+#include "starter/stages.h"
 
 namespace zolm::starter {
 
@@ -79,15 +80,16 @@ private:
     std::thread thread_;
 };
 
-// The process's splash control state. All operations run on the main thread.
-class SplashKeeper : public SplashControl {
+// The process's splash control state: the start-up sequence's splash stage and the dialogs' splash
+// control. All operations run on the main thread.
+class SplashKeeper : public SplashStage, public SplashControl {
 public:
     explicit SplashKeeper(SplashServices services);
     ~SplashKeeper() override;
 
     // Writes out and starts the splash, starts the pulse; returns SplashGuid. On failure the
     // temporary program and the events are removed and the error goes on.
-    std::string StartSplash();
+    std::string StartSplash() override;
     // Waits until the splash has been visible 3.1 s (not with immediate), signals hide, waits 250 ms.
     void HideSplash(bool immediate) override;
     // Waits 750 ms, signals show, waits 250 ms; the splash counts as shown from then.
@@ -95,7 +97,7 @@ public:
     void DismissSplash() override { dismissed_ = true; }
     // Hides at once and ends the pulse: the splash closes itself within about 5 s unless the
     // application keeps it alive. Safe when the splash never started.
-    void StopSplash();
+    void StopSplash() override;
 
     bool Dismissed() const { return dismissed_; }
     const std::string &SplashGuid() const { return guid_; }

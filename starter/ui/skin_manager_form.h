@@ -6,6 +6,10 @@
 #include <QObject>
 #include <QString>
 
+#include <string>
+
+#include "starter/stages.h"
+
 namespace zolm::starter {
 
 inline constexpr char kBuiltInSkinName[] = "Opus (internal)";
@@ -35,15 +39,16 @@ private:
     QString current_;
 };
 
-class TSkinManagerForm : public QObject {
+// The start-up sequence's skin holder. Destroying it ends the skin.
+class TSkinManagerForm : public QObject, public SkinHolder {
     Q_OBJECT
 public:
     // Needs the GUI toolkit (a QApplication) to exist; created but never shown.
     TSkinManagerForm();
 
     TSkinManager *sSkinManager1() const { return manager_; }
-    void DisableSkinning() { manager_->SetActive(false); }
-    void SelectSkin(const std::string &name) { manager_->SetSkinName(QString::fromStdString(name)); }
+    void DisableSkinning() override { manager_->SetActive(false); }
+    void SelectSkin(const std::string &name) override { manager_->SetSkinName(QString::fromStdString(name)); }
 
 private:
     TSkinManager *manager_;

@@ -1,0 +1,30 @@
+// The starter program: opens the settings, then runs the start-up sequence with the stages this
+// build has. It takes no options; its arguments are the application's.
+#include <cstdio>
+#include <exception>
+
+#include "starter/fileops.h"
+#include "starter/splash_keeper/splash_services.h"
+#include "starter/start_config.h"
+#include "starter/startup.h"
+#include "starter/ui/dialogs_stage.h"
+
+int main(int /*argc*/, char ** /*argv*/) {
+    using namespace zolm::starter;
+    try {
+        OpenSettings(ProgramDirectory());
+        SettingsAccess settings{[](std::string_view key) { return ReadSetting(key); },
+                                [](std::string_view key, std::string_view value) { WriteSetting(key, value); }};
+        SplashKeeper splash(StarterSplashServices());
+        QtDialogsStage dialogs(settings, splash);
+        // Probe, update check and launch join here as they are built.
+        StartupStages stages;
+        stages.splash = &splash;
+        stages.dialogs = &dialogs;
+        return RunStartupSequence(stages, settings.read, IsWine());
+    } catch (const std::exception &e) {
+        // An error that escapes the sequence ends the run after its clean-up.
+        std::fprintf(stderr, "starter: %s\n", e.what());
+        return 1;
+    }
+}
