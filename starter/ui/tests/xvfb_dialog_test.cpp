@@ -1,0 +1,141 @@
+// End to end in a real X server: the starter's question dialog opens as a real window over the
+// splash, takes the keyboard focus and is answered through the window system (xdotool typing into
+// it), which ends its modal loop with the answer. Starts and stops its own Xvfb on a free display.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "splash/tests/child_process.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using zolm::testing::ChildProcess;
+
+bool OnPath(const char *program) {
+    return std::system((std::string("command -v ") + program + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+bool Exists(const std::string &path) { return access(path.c_str(), F_OK) == 0; }
+
+// The process id an X server wrote into the lock file of display number; -1 when unreadable.
+pid_t LockHolder(int number) {
+    FILE *file = fopen(("/tmp/.X" + std::to_string(number) + "-lock").c_str(), "r");
+    if (file == nullptr) return -1;
+    long pid = -1;
+    if (fscanf(file, "%ld", &pid) != 1) pid = -1;
+    fclose(file);
+    return static_cast<pid_t>(pid);
+}
+
+// Xvfb on the first free display from :90 on, stopped when the test ends. A display another server
+// takes meanwhile is skipped: the one we start then ends at once and the next number is tried.
+class Xvfb {
+public:
+    Xvfb() {
+        for (int number = 90; number < 190 && display_.empty(); ++number) {
+            if (Exists("/tmp/.X" + std::to_string(number) + "-lock") ||
+                Exists("/tmp/.X11-unix/X" + std::to_string(number))) {
+                continue;
+            }
+            const std::string display = ":" + std::to_string(number);
+            pid_ = fork();
+            if (pid_ == 0) {
+                int devnull = open("/dev/null", O_RDWR);
+                dup2(devnull, 1);
+                dup2(devnull, 2);
+                execlp("Xvfb", "Xvfb", display.c_str(), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
+                       static_cast<char *>(nullptr));
+                _exit(127);
+            }
+            for (int attempt = 0; attempt < 100; ++attempt) {
+                int status = 0;
+                if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                    pid_ = -1;
+                    break;
+                }
+                // Ready, and ours: the display's lock file names our server.
+                if (std::system(("xdpyinfo -display " + display + " >/dev/null 2>&1").c_str()) == 0) {
+                    if (LockHolder(number) == pid_) display_ = display;
+                    break;
+                }
+                usleep(100000);
+            }
+            if (display_.empty()) Stop();
+        }
+    }
+    ~Xvfb() { Stop(); }
+    // Empty when no server could be started.
+    const std::string &Display() const { return display_; }
+
+private:
+    void Stop() {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            int status = 0;
+            waitpid(pid_, &status, 0);
+        }
+        pid_ = -1;
+    }
+
+    pid_t pid_ = -1;
+    std::string display_;
+};
+
+// Runs a command with DISPLAY set; its standard output (trimmed) or "" on failure.
+std::string RunOn(const std::string &display, const std::string &command) {
+    const std::string line = "DISPLAY=" + display + " timeout 30 " + command + " 2>&1";
+    FILE *pipe = popen(line.c_str(), "r");
+    if (pipe == nullptr) return "";
+    std::string out;
+    char buffer[256];
+    while (fgets(buffer, sizeof buffer, pipe) != nullptr) out += buffer;
+    pclose(pipe);
+    while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
+    return out;
+}
+
+struct KeyCase {
+    const char *name;
+    const char *key;
+    int result;  // ModalResult
+};
+
+class XvfbDialog : public ::testing::TestWithParam<KeyCase> {};
+
+void PrintTo(const KeyCase &c, std::ostream *out) { *out << c.name; }
+
+TEST_P(XvfbDialog, QuestionIsAnsweredThroughTheWindowSystem) {
+    if (!OnPath("Xvfb") || !OnPath("xdotool") || !OnPath("xdpyinfo")) {
+        GTEST_SKIP() << "Xvfb, xdotool and xdpyinfo are needed (scripts/packages/base.txt)";
+    }
+    Xvfb x;
+    ASSERT_FALSE(x.Display().empty()) << "Xvfb did not start";
+    ChildProcess driver({ZOLM_DIALOG_DRIVER, "Продолжить запуск приложения ?"},
+                        {{"DISPLAY", x.Display()}, {"QT_QPA_PLATFORM", "xcb"}});
+    // The dialog waits until the splash has been up 3.1 s, then opens: search for its caption.
+    const std::string window = RunOn(x.Display(), "xdotool search --sync --name 'Подтвердите выбор'");
+    ASSERT_FALSE(window.empty()) << "no question window on " << x.Display();
+    const std::string focused = RunOn(x.Display(), "sh -c 'xdotool windowfocus --sync " + window +
+                                                     " && sleep 0.3 && xdotool getwindowfocus'");
+    EXPECT_EQ(focused, window) << "the dialog holds the keyboard focus";
+    RunOn(x.Display(), std::string("xdotool key --clearmodifiers ") + GetParam().key);
+    auto status = driver.WaitForExit(60s);
+    ASSERT_TRUE(status.has_value()) << "the modal loop did not end";
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << driver.Output();
+    EXPECT_NE(driver.Output().find("result=" + std::to_string(GetParam().result) + "\n"), std::string::npos)
+        << driver.Output();
+}
+
+INSTANTIATE_TEST_SUITE_P(Keys, XvfbDialog,
+                         ::testing::Values(KeyCase{"ReturnIsYes", "Return", 6}, KeyCase{"EscapeIsCancel", "Escape", 2},
+                                           KeyCase{"TabTabReturnIsCancel", "Tab Tab Return", 2}),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+}  // namespace
