@@ -1,6 +1,7 @@
-// End to end in a real X server: the starter's question dialog opens as a real window over the
-// splash, takes the keyboard focus and is answered through the window system (xdotool typing into
-// it), which ends its modal loop with the answer. Starts and stops its own Xvfb on a free display.
+// End to end in a real X server (its own Xvfb on a free display). The starter's question dialog
+// opens as a real window over the splash, takes the keyboard focus and is answered through the
+// window system (xdotool typing into it), which ends its modal loop; the splash is a topmost splash
+// window that Escape closes.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -11,6 +12,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/named_objects.h"
 #include "splash/tests/child_process.h"
 
 namespace {
@@ -142,5 +144,39 @@ INSTANTIATE_TEST_SUITE_P(Keys, XvfbDialog,
                          ::testing::Values(KeyCase{"ReturnIsYes", "Return", 6}, KeyCase{"EscapeIsCancel", "Escape", 2},
                                            KeyCase{"TabTabReturnIsCancel", "Tab Tab Return", 2}),
                          [](const auto &info) { return std::string(info.param.name); });
+
+// The splash on a real X server: topmost splash window of the picture's size, closed by Escape,
+// its events removed.
+TEST(XvfbSplash, TopmostSplashWindowClosedByEscape) {
+    if (!OnPath("Xvfb") || !OnPath("xdotool") || !OnPath("xdpyinfo") || !OnPath("xprop") || !OnPath("xwininfo")) {
+        GTEST_SKIP() << "Xvfb, xdotool and x11-utils are needed (scripts/packages/base.txt)";
+    }
+    Xvfb x;
+    ASSERT_FALSE(x.Display().empty()) << "Xvfb did not start";
+    const std::string prefix = "XVFB-SPLASH-TEST-" + std::to_string(getpid());
+    // Kept alive past the first check, so only Escape can end it within the test.
+    zolm::platform::NamedEvent keepAlive = zolm::platform::NamedEvent::CreateOrOpen(prefix + "-KEEP-ALIVE", true);
+    std::vector<std::pair<std::string, std::string>> env = {{"DISPLAY", x.Display()}, {"QT_QPA_PLATFORM", "xcb"}};
+    if (const char *asan = std::getenv("ASAN_OPTIONS"); asan != nullptr && *asan != '\0') {
+        env.emplace_back("ASAN_OPTIONS", std::string(asan) + ":strict_string_checks=0");
+    }
+    ChildProcess splash({ZOLM_SPLASH_PROGRAM, prefix, "/nonexistent.jpg"}, env);
+    const std::string window = RunOn(x.Display(), "xdotool search --sync --onlyvisible --class splash");
+    ASSERT_FALSE(window.empty()) << splash.Output();
+    const std::string geometry = RunOn(x.Display(), "xwininfo -id " + window);
+    EXPECT_NE(geometry.find("Width: 600"), std::string::npos) << geometry;
+    EXPECT_NE(geometry.find("Height: 420"), std::string::npos) << geometry;
+    const std::string properties = RunOn(x.Display(), "xprop -id " + window);
+    EXPECT_NE(properties.find("_NET_WM_STATE_ABOVE"), std::string::npos) << properties;
+    EXPECT_NE(properties.find("_NET_WM_WINDOW_TYPE_SPLASH"), std::string::npos) << properties;
+
+    RunOn(x.Display(), "xdotool windowfocus --sync " + window + " key Escape");
+    auto status = splash.WaitForExit(20s);
+    ASSERT_TRUE(status.has_value()) << "Escape did not close the splash";
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << splash.Output();
+    for (const char *suffix : {"-HIDE", "-SHOW", "-KEEP-ALIVE"}) {
+        EXPECT_FALSE(zolm::platform::NamedEvent::Open(prefix + suffix).has_value()) << suffix;
+    }
+}
 
 }  // namespace
