@@ -2,7 +2,6 @@
 // pressed or the process is asked to terminate; ends with exit code 0 in each case.
 #include <QApplication>
 #include <QFile>
-
 #include <cstdlib>
 #include <string>
 

@@ -7,7 +7,6 @@
 #include <QKeyEvent>
 #include <QPainter>
 #include <QScreen>
-
 #include <csignal>
 #include <cstdio>
 #include <exception>

@@ -1,12 +1,10 @@
 // The splash program run as a real process on Qt's offscreen platform: picture and window size, the
 // hide/show events, ending when the keep-alive stops, and no event objects left behind.
 #include <gtest/gtest.h>
-
-#include <QImage>
-
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QImage>
 #include <atomic>
 #include <filesystem>
 #include <functional>
@@ -22,8 +20,8 @@ using namespace std::chrono_literals;
 using zolm::platform::NamedEvent;
 using zolm::testing::ChildProcess;
 
-const std::vector<std::pair<std::string, std::string>> kEnv = {
-    {"QT_QPA_PLATFORM", "offscreen"}, {"ZOLM_SPLASH_DEBUG", "1"}};
+const std::vector<std::pair<std::string, std::string>> kEnv = {{"QT_QPA_PLATFORM", "offscreen"},
+                                                               {"ZOLM_SPLASH_DEBUG", "1"}};
 
 std::string UniquePrefix() {
     static std::mt19937_64 random{std::random_device{}()};
@@ -98,8 +96,7 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, SplashPicture,
     ::testing::Values(
         PictureCase{"Png", [](const TempFolder &f) { return SavedPicture(f, "p.png", "PNG", 123, 77); }, 123, 77},
-        PictureCase{"Jpeg", [](const TempFolder &f) { return SavedPicture(f, "p.jpg", "JPEG", 320, 200); }, 320,
-                    200},
+        PictureCase{"Jpeg", [](const TempFolder &f) { return SavedPicture(f, "p.jpg", "JPEG", 320, 200); }, 320, 200},
         PictureCase{"BmpWithOtherExtension",
                     [](const TempFolder &f) { return SavedPicture(f, "picture.dat", "BMP", 64, 48); }, 64, 48},
         PictureCase{"Folder", [](const TempFolder &f) { return f.Root(); }, 600, 420},

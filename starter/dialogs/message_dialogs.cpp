@@ -55,8 +55,7 @@ void ShowError(UserInterface &ui, SplashControl &splash, const std::string &mess
     after();
 }
 
-void ShowInformation(UserInterface &ui, SplashControl &splash, const std::string &caption,
-                     const std::string &message) {
+void ShowInformation(UserInterface &ui, SplashControl &splash, const std::string &caption, const std::string &message) {
     splash.HideSplash(false);
     try {
         ui.Information(caption, message);

@@ -23,8 +23,7 @@ void ShowError(UserInterface &ui, SplashControl &splash, const std::string &mess
 void ShowError(const std::string &message, bool final);
 
 // The information dialog; the splash comes back in all cases.
-void ShowInformation(UserInterface &ui, SplashControl &splash, const std::string &caption,
-                     const std::string &message);
+void ShowInformation(UserInterface &ui, SplashControl &splash, const std::string &caption, const std::string &message);
 void ShowInformation(const std::string &caption, const std::string &message);
 
 }  // namespace zolm::starter

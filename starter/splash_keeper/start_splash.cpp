@@ -32,7 +32,9 @@ public:
     void Sleep(std::chrono::milliseconds duration) override { std::this_thread::sleep_for(duration); }
 };
 
-std::string Quoted(const char *call, const std::string &argument) { return std::string(call) + "(\"" + argument + "\")"; }
+std::string Quoted(const char *call, const std::string &argument) {
+    return std::string(call) + "(\"" + argument + "\")";
+}
 
 // Starts "shell -c command" in a session of its own with standard input, output and error on
 // /dev/null and waits only for the shell, which leaves the command running in the background.
@@ -46,8 +48,8 @@ int StartInBackground(const std::string &shell, const std::string &command) {
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
-    std::vector<char *> argv = {const_cast<char *>("sh"), const_cast<char *>("-c"), const_cast<char *>(background.c_str()),
-                                nullptr};
+    std::vector<char *> argv = {const_cast<char *>("sh"), const_cast<char *>("-c"),
+                                const_cast<char *>(background.c_str()), nullptr};
     pid_t pid = -1;
     const int error = posix_spawn(&pid, shell.c_str(), &actions, &attributes, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);

@@ -26,8 +26,8 @@ void TMessageForm::SetText(const std::string &text) { SizeMessageLabel(lblMessag
 
 QPushButton *TMessageForm::AddRowButton(const char *name, const char *text, ModalResult result, int slot) {
     // The row starts under the message label's left edge.
-    const QRect geometry(96 + slot * (kButtonWidth + kButtonGap), kMessageFormHeight - kButtonBottomMargin - kButtonHeight,
-                         kButtonWidth, kButtonHeight);
+    const QRect geometry(96 + slot * (kButtonWidth + kButtonGap),
+                         kMessageFormHeight - kButtonBottomMargin - kButtonHeight, kButtonWidth, kButtonHeight);
     QPushButton *button = AddButton(name, text, result, geometry);
     MoveWithLabel(button);
     return button;

@@ -38,8 +38,10 @@ TInternetErrorForm::TInternetErrorForm(SettingsAccess settings, const std::strin
     PrepareMessageLabel(lblMessage_, 609, ToQString(texts::kInternetErrorFormat));
 
     const int row = 317 - 20 - kButtonHeight;
-    QPushButton *btnRetry = AddButton("btnRetry", texts::kRetry, ModalResult::Retry, QRect(96, row, 140, kButtonHeight));
-    QPushButton *btnAbort = AddButton("btnAbort", texts::kAbort, ModalResult::Abort, QRect(248, row, 140, kButtonHeight));
+    QPushButton *btnRetry =
+        AddButton("btnRetry", texts::kRetry, ModalResult::Retry, QRect(96, row, 140, kButtonHeight));
+    QPushButton *btnAbort =
+        AddButton("btnAbort", texts::kAbort, ModalResult::Abort, QRect(248, row, 140, kButtonHeight));
     QPushButton *btnIgnore =
         AddButton("btnIgnore", texts::kIgnore, ModalResult::Ignore, QRect(400, row, 140, kButtonHeight));
     QPushButton *btnProxy = AddButton("btnProxy", texts::kProxyButton, ModalResult::None,
@@ -97,12 +99,14 @@ TProxySettingsForm::TProxySettingsForm(SettingsAccess settings)
     lblProxyPort_ = AddLabel(group, "lblProxyPort", Q(texts::kProxyPort), QPoint(306, 124));
     edtProxyPort_ = AddEdit(group, "edtProxyPort", QRect(306, 146, 90, kEditHeight), 5);
     // Digits only: a letter, a sign or a blank is refused as it is typed or pasted.
-    edtProxyPort_->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), edtProxyPort_));
+    edtProxyPort_->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), edtProxyPort_));
 
     const int row = 300 - 20 - kButtonHeight;
-    QPushButton *btnOk = AddButton("btnOk", texts::kOk, ModalResult::None, QRect(532 - 24 - 2 * kButtonWidth - 12, row, kButtonWidth, kButtonHeight));
-    QPushButton *btnCancel =
-        AddButton("btnCancel", texts::kCancel, ModalResult::Cancel, QRect(532 - 24 - kButtonWidth, row, kButtonWidth, kButtonHeight));
+    QPushButton *btnOk = AddButton("btnOk", texts::kOk, ModalResult::None,
+                                   QRect(532 - 24 - 2 * kButtonWidth - 12, row, kButtonWidth, kButtonHeight));
+    QPushButton *btnCancel = AddButton("btnCancel", texts::kCancel, ModalResult::Cancel,
+                                       QRect(532 - 24 - kButtonWidth, row, kButtonWidth, kButtonHeight));
     SetDefaultButton(btnOk);
     SetCancelButton(btnCancel);
     connect(btnOk, &QPushButton::clicked, this, [this] { btnOkClick(); });
@@ -127,7 +131,8 @@ TProxySettingsForm::TProxySettingsForm(SettingsAccess settings)
 
 void TProxySettingsForm::cbDirectClick() {
     const bool explicitProxy = cbProxy_->isChecked();
-    for (QWidget *widget : std::initializer_list<QWidget *>{lblProxyHost_, edtProxyHost_, lblProxyPort_, edtProxyPort_}) {
+    for (QWidget *widget :
+         std::initializer_list<QWidget *>{lblProxyHost_, edtProxyHost_, lblProxyPort_, edtProxyPort_}) {
         widget->setEnabled(explicitProxy);
     }
 }
@@ -150,8 +155,7 @@ void TProxySettingsForm::btnOkClick() {
 
 // ---- TProxyPasswordForm
 
-TProxyPasswordForm::TProxyPasswordForm(SettingsAccess settings)
-    : TStarterForm(QSize(532, 314), DialogIcon::Padlock) {
+TProxyPasswordForm::TProxyPasswordForm(SettingsAccess settings) : TStarterForm(QSize(532, 314), DialogIcon::Padlock) {
     setObjectName(QStringLiteral("TProxyPasswordForm"));
     setWindowTitle(Q(texts::kInternetSettingsCaption));
 
@@ -173,17 +177,19 @@ TProxyPasswordForm::TProxyPasswordForm(SettingsAccess settings)
     lblPassword->setBuddy(edtPassword_);
 
     const int row = 314 - 20 - kButtonHeight;
-    QPushButton *btnOk =
-        AddButton("btnOk", texts::kOk, ModalResult::Ok, QRect(532 - 24 - 2 * kButtonWidth - 12, row, kButtonWidth, kButtonHeight));
-    QPushButton *btnCancel =
-        AddButton("btnCancel", texts::kCancel, ModalResult::Cancel, QRect(532 - 24 - kButtonWidth, row, kButtonWidth, kButtonHeight));
+    QPushButton *btnOk = AddButton("btnOk", texts::kOk, ModalResult::Ok,
+                                   QRect(532 - 24 - 2 * kButtonWidth - 12, row, kButtonWidth, kButtonHeight));
+    QPushButton *btnCancel = AddButton("btnCancel", texts::kCancel, ModalResult::Cancel,
+                                       QRect(532 - 24 - kButtonWidth, row, kButtonWidth, kButtonHeight));
     SetDefaultButton(btnOk);
     SetCancelButton(btnCancel);
-    for (QWidget *widget : std::initializer_list<QWidget *>{lblUsername, edtUsername_, lblPassword, edtPassword_, btnOk, btnCancel}) {
+    for (QWidget *widget :
+         std::initializer_list<QWidget *>{lblUsername, edtUsername_, lblPassword, edtPassword_, btnOk, btnCancel}) {
         MoveWithLabel(widget);
     }
     StretchWithLabel(group);
-    SizeMessageLabel(lblMessage_, ToQString(texts::Format(texts::kProxyPasswordFormat, {settings.read("application.title")})));
+    SizeMessageLabel(lblMessage_,
+                     ToQString(texts::Format(texts::kProxyPasswordFormat, {settings.read("application.title")})));
     edtUsername_->setFocus();
 }
 

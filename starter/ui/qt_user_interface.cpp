@@ -2,7 +2,6 @@
 #include "starter/ui/qt_user_interface.h"
 
 #include <QApplication>
-
 #include <iostream>
 
 #include "starter/dialogs/headless_user_interface.h"

@@ -8,7 +8,6 @@
 #include <QEventLoop>
 #include <QLabel>
 #include <QPushButton>
-
 #include <exception>
 #include <vector>
 

@@ -1,11 +1,12 @@
 // Without a display: every message printed whole on the stream, and the fixed answers.
+#include "starter/dialogs/headless_user_interface.h"
+
 #include <gtest/gtest.h>
 
 #include <map>
 #include <sstream>
 
 #include "starter/dialogs/dialog_texts.h"
-#include "starter/dialogs/headless_user_interface.h"
 
 namespace zolm::starter {
 namespace {
@@ -16,14 +17,13 @@ protected:
                                                              {"probe.url", "https://example.test/probe"}};
     std::vector<std::string> writes;
     std::ostringstream out;
-    HeadlessUserInterface ui{SettingsAccess{[this](std::string_view key) {
-                                                auto it = settings.find(key);
-                                                return it == settings.end() ? std::string() : it->second;
-                                            },
-                                            [this](std::string_view key, std::string_view) {
-                                                writes.emplace_back(key);
-                                            }},
-                             out};
+    HeadlessUserInterface ui{
+        SettingsAccess{[this](std::string_view key) {
+                           auto it = settings.find(key);
+                           return it == settings.end() ? std::string() : it->second;
+                       },
+                       [this](std::string_view key, std::string_view) { writes.emplace_back(key); }},
+        out};
 };
 
 TEST_F(Headless, QuestionAnswersNoAndPrintsTheWholeQuestion) {

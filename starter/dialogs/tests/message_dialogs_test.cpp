@@ -1,10 +1,10 @@
 // The message dialogs and the splash: hidden before, shown again or dismissed after, also when the
 // dialog fails.
+#include "starter/dialogs/message_dialogs.h"
+
 #include <gtest/gtest.h>
 
 #include <stdexcept>
-
-#include "starter/dialogs/message_dialogs.h"
 
 namespace zolm::starter {
 namespace {
@@ -45,7 +45,8 @@ TEST(AskConfirmation, YesBringsTheSplashBackOtherAnswersDismissIt) {
     struct Case {
         ModalResult answer;
         const char *calls;
-    } cases[] = {{ModalResult::Yes, "hide show "}, {ModalResult::No, "hide dismiss "}, {ModalResult::Cancel, "hide dismiss "}};
+    } cases[] = {
+        {ModalResult::Yes, "hide show "}, {ModalResult::No, "hide dismiss "}, {ModalResult::Cancel, "hide dismiss "}};
     for (const Case &c : cases) {
         RecordingSplash splash;
         ScriptedUi ui;
@@ -61,7 +62,9 @@ TEST(ShowError, FinalDismissesOtherwiseShowsAgainAlsoWhenTheDialogFails) {
         bool final;
         bool fail;
         const char *calls;
-    } cases[] = {{false, false, "hide show "}, {true, false, "hide dismiss "}, {false, true, "hide show "},
+    } cases[] = {{false, false, "hide show "},
+                 {true, false, "hide dismiss "},
+                 {false, true, "hide show "},
                  {true, true, "hide dismiss "}};
     for (const Case &c : cases) {
         RecordingSplash splash;

@@ -1,8 +1,9 @@
 // The splash keeper: the shell command and its quoting, the temporary program's fate, the events and
 // the pulse, the waits of HideSplash and ShowSplash on a controllable clock, and a run of the real
 // embedded splash program.
-#include <gtest/gtest.h>
+#include "starter/splash_keeper/start_splash.h"
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,7 +14,6 @@
 #include <thread>
 
 #include "starter/splash_keeper/splash_resource.h"
-#include "starter/splash_keeper/start_splash.h"
 
 namespace zolm::starter {
 namespace {

@@ -19,7 +19,8 @@ int main(int argc, char **argv) {
         services.splashImagePath = [] { return std::string(); };
         services.raiseLastError = [](std::string_view call, int code) { RaiseLastError(call, code); };
         SplashKeeper splash(std::move(services));
-        SettingsAccess settings{[](std::string_view) { return std::string(); }, [](std::string_view, std::string_view) {}};
+        SettingsAccess settings{[](std::string_view) { return std::string(); },
+                                [](std::string_view, std::string_view) {}};
         QtDialogsStage dialogs(settings, splash);
         dialogs.InitializeToolkit();
         std::fprintf(stderr, "splash=%s\n", splash.StartSplash().c_str());

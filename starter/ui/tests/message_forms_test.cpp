@@ -1,12 +1,12 @@
 // The three message dialogs: captions, buttons in order with their results, default and cancel
 // buttons, and the label sizing rule.
+#include "starter/ui/message_forms.h"
+
 #include <gtest/gtest.h>
 
 #include <QTest>
-
 #include <memory>
 
-#include "starter/ui/message_forms.h"
 #include "starter/ui/tests/qt_test_support.h"
 
 namespace zolm::starter {
@@ -42,13 +42,29 @@ std::unique_ptr<TMessageForm> MakeInformation(const std::string &text) {
 }
 
 const MessageFormCase kCases[] = {
-    {"Confirmation", [](const std::string &t) { return std::make_unique<TConfirmationForm>(t); }, "Подтвердите выбор",
-     {{"btnYes", "Да", ModalResult::Yes}, {"btnNo", "Нет", ModalResult::No}, {"btnCancel", "Отмена", ModalResult::Cancel}},
-     "btnYes", "btnCancel", ModalResult::Cancel},
-    {"Error", [](const std::string &t) { return std::make_unique<TErrorForm>(t); }, "Ошибка выполнения",
-     {{"btnClose", "Закрыть", ModalResult::Ok}}, "btnClose", "btnClose", ModalResult::Ok},
-    {"Information", MakeInformation, "Обновление версии приложения", {{"btnClose", "ОК", ModalResult::Ok}}, "btnClose",
-     "btnClose", ModalResult::Ok},
+    {"Confirmation",
+     [](const std::string &t) { return std::make_unique<TConfirmationForm>(t); },
+     "Подтвердите выбор",
+     {{"btnYes", "Да", ModalResult::Yes},
+      {"btnNo", "Нет", ModalResult::No},
+      {"btnCancel", "Отмена", ModalResult::Cancel}},
+     "btnYes",
+     "btnCancel",
+     ModalResult::Cancel},
+    {"Error",
+     [](const std::string &t) { return std::make_unique<TErrorForm>(t); },
+     "Ошибка выполнения",
+     {{"btnClose", "Закрыть", ModalResult::Ok}},
+     "btnClose",
+     "btnClose",
+     ModalResult::Ok},
+    {"Information",
+     MakeInformation,
+     "Обновление версии приложения",
+     {{"btnClose", "ОК", ModalResult::Ok}},
+     "btnClose",
+     "btnClose",
+     ModalResult::Ok},
 };
 
 class MessageForm : public ::testing::TestWithParam<MessageFormCase> {
@@ -121,7 +137,8 @@ TEST(MessageLabelSizing, TenLinesMakeTheFormTallerByTheLabelsGrowth) {
     EXPECT_EQ(tall.height(), 150 + growth);
     EXPECT_EQ(tall.width(), 760);
     auto *button = Child<QPushButton>(tall, "btnClose");
-    EXPECT_EQ(tall.height() - button->geometry().bottom(), oneLine.height() - Child<QPushButton>(oneLine, "btnClose")->geometry().bottom())
+    EXPECT_EQ(tall.height() - button->geometry().bottom(),
+              oneLine.height() - Child<QPushButton>(oneLine, "btnClose")->geometry().bottom())
         << "the button keeps its distance from the bottom edge";
     EXPECT_GT(button->y(), tall.MessageLabel()->geometry().bottom());
 }

@@ -1,6 +1,8 @@
 // The proxy dialogs: texts and results, the settings dialog's initial state, boxes, radio buttons
 // and what OK and Cancel write, the password dialog's boxes, and the connection error dialog's trip
 // to the settings dialog.
+#include "starter/ui/proxy_forms.h"
+
 #include <gtest/gtest.h>
 
 #include <QGroupBox>
@@ -8,11 +10,9 @@
 #include <QRadioButton>
 #include <QStyle>
 #include <QTest>
-
 #include <map>
 #include <stdexcept>
 
-#include "starter/ui/proxy_forms.h"
 #include "starter/ui/tests/qt_test_support.h"
 
 namespace zolm::starter {
@@ -63,10 +63,14 @@ TEST_F(ProxyForms, SettingsDialogTexts) {
     TProxySettingsForm form(settings.Access());
     EXPECT_EQ(form.windowTitle().toStdString(), "Настройка доступа в Интернет");
     EXPECT_EQ(form.size(), QSize(532, 300));
-    const std::pair<const char *, const char *> expected[] = {
-        {"grpProxy", " Настройка HTTP прокси-сервера "}, {"cbDirect", " Прямой доступ в Интернет"},
-        {"cbIE", " Прокси-сервер браузера Internet Explorer"}, {"cbProxy", " Указанный прокси-сервер"},
-        {"lblProxyHost", "Имя или IP адрес"}, {"lblProxyPort", "Порт"}, {"btnOk", "ОК"}, {"btnCancel", "Отмена"}};
+    const std::pair<const char *, const char *> expected[] = {{"grpProxy", " Настройка HTTP прокси-сервера "},
+                                                              {"cbDirect", " Прямой доступ в Интернет"},
+                                                              {"cbIE", " Прокси-сервер браузера Internet Explorer"},
+                                                              {"cbProxy", " Указанный прокси-сервер"},
+                                                              {"lblProxyHost", "Имя или IP адрес"},
+                                                              {"lblProxyPort", "Порт"},
+                                                              {"btnOk", "ОК"},
+                                                              {"btnCancel", "Отмена"}};
     for (const auto &[name, text] : expected) EXPECT_EQ(Text(Child(form, name)), text) << name;
     EXPECT_EQ(form.DefaultButton(), Child<QPushButton>(form, "btnOk"));
     EXPECT_EQ(form.CancelButton(), Child<QPushButton>(form, "btnCancel"));

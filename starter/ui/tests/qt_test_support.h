@@ -5,7 +5,6 @@
 #include <QApplication>
 #include <QPushButton>
 #include <QTimer>
-
 #include <functional>
 
 #include "starter/ui/starter_form.h"

@@ -1,5 +1,7 @@
 // The skin holder: "Opus (internal)" from creation, selection by name with the fallback for unknown
 // names, switching off, and nothing left behind when it goes.
+#include "starter/ui/skin_manager_form.h"
+
 #include <gtest/gtest.h>
 
 #include <QLineEdit>
@@ -8,7 +10,6 @@
 
 #include "starter/ui/message_forms.h"
 #include "starter/ui/proxy_forms.h"
-#include "starter/ui/skin_manager_form.h"
 #include "starter/ui/tests/qt_test_support.h"
 
 namespace zolm::starter {
@@ -52,7 +53,8 @@ TEST(SkinHolder, BuiltInSkinSelectionFallbackAndSwitchingOff) {
 TEST(SkinHolder, DialogsKeepTheirCommonLookUnderTheSkin) {
     testing::TestApp();
     TSkinManagerForm holder;
-    SettingsAccess settings{[](std::string_view) { return std::string("1"); }, [](std::string_view, std::string_view) {}};
+    SettingsAccess settings{[](std::string_view) { return std::string("1"); },
+                            [](std::string_view, std::string_view) {}};
     TProxyPasswordForm password(settings);
     TProxySettingsForm proxy(settings);
     TConfirmationForm question("?");

@@ -2,9 +2,8 @@
 // opens as a real window over the splash, takes the keyboard focus and is answered through the
 // window system (xdotool typing into it), which ends its modal loop; the splash is a topmost splash
 // window that Escape closes.
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -129,8 +128,8 @@ TEST_P(XvfbDialog, QuestionIsAnsweredThroughTheWindowSystem) {
     // The dialog waits until the splash has been up 3.1 s, then opens: search for its caption.
     const std::string window = RunOn(x.Display(), "xdotool search --sync --name 'Подтвердите выбор'");
     ASSERT_FALSE(window.empty()) << "no question window on " << x.Display() << "\n" << driver.Output();
-    const std::string focused = RunOn(x.Display(), "sh -c 'xdotool windowfocus --sync " + window +
-                                                     " && sleep 0.3 && xdotool getwindowfocus'");
+    const std::string focused =
+        RunOn(x.Display(), "sh -c 'xdotool windowfocus --sync " + window + " && sleep 0.3 && xdotool getwindowfocus'");
     EXPECT_EQ(focused, window) << "the dialog holds the keyboard focus";
     RunOn(x.Display(), std::string("xdotool key --clearmodifiers ") + GetParam().key);
     auto status = driver.WaitForExit(60s);

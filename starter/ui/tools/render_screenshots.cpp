@@ -3,10 +3,9 @@
 // with its caption, since a grab shows only the client area.
 #include <QApplication>
 #include <QDir>
+#include <QLineEdit>
 #include <QPainter>
 #include <QRadioButton>
-#include <QLineEdit>
-
 #include <cstdio>
 #include <map>
 #include <string>
