@@ -2,6 +2,7 @@
 // and the current key's password (check and change).
 #include <string>
 
+#include "common/formatted_exception.h"
 #include "common/key_medium.h"
 #include "common/memory_buffer.h"
 #include "common/result.h"

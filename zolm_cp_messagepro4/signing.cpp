@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+#include "common/formatted_exception.h"
 #include "common/key_medium.h"
 #include "common/result.h"
 #include "platform/mespro/mespro.h"

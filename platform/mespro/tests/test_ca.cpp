@@ -112,6 +112,21 @@ X509ReqPtr ReadRequest(const std::string &pem) {
     return request;
 }
 
+mespro::X509Ptr ReadCertificatePem(const std::string &pem) {
+    BioPtr bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
+    X509Ptr cert(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr));
+    Check(cert != nullptr, "PEM_read_bio_X509");
+    return cert;
+}
+
+std::string SerialHex(X509 *certificate) {
+    std::unique_ptr<BIGNUM, OsslDeleter<BN_free>> serial(ASN1_INTEGER_to_BN(X509_get0_serialNumber(certificate), nullptr));
+    char *hex = BN_bn2hex(serial.get());
+    std::string text = hex;
+    OPENSSL_free(hex);
+    return text;
+}
+
 std::vector<std::pair<std::string, std::string>> SubjectOf(X509_NAME *name) {
     std::vector<std::pair<std::string, std::string>> entries;
     for (int i = 0; i < X509_NAME_entry_count(name); ++i) {
@@ -174,11 +189,7 @@ SignatureCheck CheckSignature(const std::string &cms, bool pem, const std::strin
     result.content.assign(bytes, static_cast<size_t>(length));
     STACK_OF(X509) *certs = CMS_get0_signers(info.get());
     if (sk_X509_num(certs) == 1) {
-        std::unique_ptr<BIGNUM, OsslDeleter<BN_free>> serial(
-            ASN1_INTEGER_to_BN(X509_get0_serialNumber(sk_X509_value(certs, 0)), nullptr));
-        char *hex = BN_bn2hex(serial.get());
-        result.signerSerial = hex;
-        OPENSSL_free(hex);
+        result.signerSerial = SerialHex(sk_X509_value(certs, 0));
     }
     sk_X509_free(certs);
     ERR_clear_error();

@@ -40,6 +40,9 @@ private:
 };
 
 mespro::X509ReqPtr ReadRequest(const std::string &pem);
+mespro::X509Ptr ReadCertificatePem(const std::string &pem);
+// Upper-case hexadecimal without leading zero bytes, as the library prints serial numbers.
+std::string SerialHex(X509 *certificate);
 // (OID, UTF-8 value) of each subject attribute, in order.
 std::vector<std::pair<std::string, std::string>> SubjectOf(X509_NAME *name);
 // The extension of that NID in a request printed as OpenSSL prints it; "" when absent.
