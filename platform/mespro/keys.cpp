@@ -3,6 +3,7 @@
 #include <openssl/pkcs12.h>
 #include <openssl/rand.h>
 #include <openssl/rsa.h>
+#include <openssl/sha.h>
 
 #include <cstring>
 #include <map>
@@ -53,6 +54,32 @@ PkeyPtr GenerateKey(const KeyAlgorithm &algorithm) {
     return PkeyPtr(key);
 }
 
+// The last private key opened, kept so that repeated signing with one key file does not repeat the
+// password-based key derivation. It is found again only for the same file bytes and a password whose
+// salted digest matches that of the password that opened them.
+struct OpenedKey {
+    unsigned char file[SHA256_DIGEST_LENGTH] = {};
+    unsigned char salt[16] = {};
+    unsigned char password[SHA256_DIGEST_LENGTH] = {};
+    PkeyPtr key;
+
+    ~OpenedKey() { OPENSSL_cleanse(password, sizeof password); }
+};
+
+OpenedKey &LastOpened() {
+    static OpenedKey opened;
+    return opened;
+}
+
+void PasswordDigest(const unsigned char *salt, const std::string &password, unsigned char *out) {
+    SHA256_CTX hash;
+    SHA256_Init(&hash);
+    SHA256_Update(&hash, salt, 16);
+    SHA256_Update(&hash, password.data(), password.size());
+    SHA256_Final(out, &hash);
+    OPENSSL_cleanse(&hash, sizeof hash);
+}
+
 }  // namespace
 
 std::string AskPassword(MesproPasswordFn callback, const std::string &keyFile, int32_t refusal) {
@@ -75,6 +102,19 @@ PkeyPtr ReadPrivateKey(const std::string &keyFile, const std::string &password) 
     std::string der;
     if (keyFile.empty()) throw Failure{MESPRO_E_NO_KEY_FILE};
     if (!ReadWholeFile(keyFile, der)) throw Failure{MESPRO_E_KEY_READ};
+    OpenedKey &last = LastOpened();
+    unsigned char file[SHA256_DIGEST_LENGTH];
+    unsigned char given[SHA256_DIGEST_LENGTH];
+    SHA256(reinterpret_cast<const unsigned char *>(der.data()), der.size(), file);
+    if (last.key) {
+        PasswordDigest(last.salt, password, given);
+        bool same = CRYPTO_memcmp(file, last.file, sizeof file) == 0 && CRYPTO_memcmp(given, last.password, sizeof given) == 0;
+        OPENSSL_cleanse(given, sizeof given);
+        if (same) {
+            if (EVP_PKEY_up_ref(last.key.get()) != 1) throw std::bad_alloc();
+            return PkeyPtr(last.key.get());
+        }
+    }
     const unsigned char *p = reinterpret_cast<const unsigned char *>(der.data());
     X509SigPtr sealed(d2i_X509_SIG(nullptr, &p, static_cast<long>(der.size())));
     if (!sealed) throw Failure{MESPRO_E_KEY_DECODE};
@@ -82,6 +122,11 @@ PkeyPtr ReadPrivateKey(const std::string &keyFile, const std::string &password) 
     if (!info) throw Failure{MESPRO_E_WRONG_PASSWORD};
     PkeyPtr key(EVP_PKCS82PKEY(info.get()));
     if (!key) throw Failure{MESPRO_E_KEY_DECODE};
+    if (RAND_bytes(last.salt, sizeof last.salt) == 1 && EVP_PKEY_up_ref(key.get()) == 1) {
+        std::memcpy(last.file, file, sizeof file);
+        PasswordDigest(last.salt, password, last.password);
+        last.key.reset(key.get());
+    }
     return key;
 }
 

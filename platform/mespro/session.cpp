@@ -5,15 +5,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
-#include <mutex>
 
 namespace mespro {
 
+X509Ptr ParseCertificate(const std::string &bytes);
+
 State &Lib() {
+    // OpenSSL is set up first, so that its clean-up at exit runs after the state's keys are freed.
+    static const bool openssl = OPENSSL_init_crypto(0, nullptr) == 1;
     static State state;
+    (void)openssl;
     return state;
 }
 
@@ -37,10 +40,22 @@ const char *RequireText(const char *text) {
 }
 
 bool ReadWholeFile(const std::string &path, std::string &out) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st {};
+    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (ok) {
+        out.resize(static_cast<size_t>(st.st_size));
+        size_t done = 0;
+        while (ok && done < out.size()) {
+            ssize_t n = read(fd, out.data() + done, out.size() - done);
+            if (n < 0 && errno == EINTR) continue;
+            ok = n > 0;
+            if (ok) done += static_cast<size_t>(n);
+        }
+    }
+    close(fd);
+    return ok;
 }
 
 bool WriteWholeFile(const std::string &path, const void *data, size_t length) {
@@ -72,6 +87,22 @@ bool FileExists(const std::string &path) {
 }
 
 X509Ptr ReadCertificate(const std::string &bytes) {
+    // The last certificate read is kept with its bytes: signing reads the same "cert.pem" each time.
+    static std::string lastBytes;
+    static X509Ptr last;
+    if (last && bytes == lastBytes) {
+        if (X509_up_ref(last.get()) != 1) throw std::bad_alloc();
+        return X509Ptr(last.get());
+    }
+    X509Ptr cert = ParseCertificate(bytes);
+    if (cert && X509_up_ref(cert.get()) == 1) {
+        last.reset(cert.get());
+        lastBytes = bytes;
+    }
+    return cert;
+}
+
+X509Ptr ParseCertificate(const std::string &bytes) {
     BioPtr bio(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
     if (!bio) throw std::bad_alloc();
     X509Ptr cert(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr));
