@@ -78,27 +78,32 @@ int main() {
     };
     for (const Size &size : {Size{"1 KB", 1024, 0.4, 20, true}, Size{"64 MB", 64u << 20, 0.0, 1, false}}) {
         std::string data(size.bytes, 'd');
-        auto pluginBatch = [&] { return SecondsPerSignature(
-            [&] {
-                void *signature = nullptr;
-                uint32_t length = 0;
-                char *text = nullptr;
-                Check(cp_SignData(1, "pw", data.data(), static_cast<uint32_t>(data.size()), 0, &signature, &length, &text),
-                      "cp_SignData");
-                cp_ReleaseMemory(signature, length);
-                cp_ReleaseMemory(text, 1);
-            },
-            size.minSeconds, size.minRuns); };
-        auto baselineBatch = [&] { return SecondsPerSignature(
-            [&] {
-                mespro::BioPtr in(BIO_new_mem_buf(data.data(), static_cast<int>(data.size())));
-                mespro::CmsPtr cms(CMS_sign(cert.get(), key.get(), nullptr, in.get(), CMS_BINARY | CMS_NOSMIMECAP));
-                unsigned char *out = nullptr;
-                int length = cms ? i2d_CMS_ContentInfo(cms.get(), &out) : -1;
-                if (length <= 0) std::exit(1);
-                OPENSSL_free(out);
-            },
-            size.minSeconds, size.minRuns); };
+        auto pluginBatch = [&] {
+            return SecondsPerSignature(
+                [&] {
+                    void *signature = nullptr;
+                    uint32_t length = 0;
+                    char *text = nullptr;
+                    Check(cp_SignData(1, "pw", data.data(), static_cast<uint32_t>(data.size()), 0, &signature, &length,
+                                      &text),
+                          "cp_SignData");
+                    cp_ReleaseMemory(signature, length);
+                    cp_ReleaseMemory(text, 1);
+                },
+                size.minSeconds, size.minRuns);
+        };
+        auto baselineBatch = [&] {
+            return SecondsPerSignature(
+                [&] {
+                    mespro::BioPtr in(BIO_new_mem_buf(data.data(), static_cast<int>(data.size())));
+                    mespro::CmsPtr cms(CMS_sign(cert.get(), key.get(), nullptr, in.get(), CMS_BINARY | CMS_NOSMIMECAP));
+                    unsigned char *out = nullptr;
+                    int length = cms ? i2d_CMS_ContentInfo(cms.get(), &out) : -1;
+                    if (length <= 0) std::exit(1);
+                    OPENSSL_free(out);
+                },
+                size.minSeconds, size.minRuns);
+        };
         double plugin = 1e9, baseline = 1e9;
         for (int round = 0; round < kRounds; ++round) {
             plugin = std::min(plugin, pluginBatch());

@@ -20,7 +20,8 @@ int32_t MESPRO_STDCALL KeyPress(int32_t wanted, uint32_t value, uint32_t, uint32
             if (wanted < 33 || wanted > 126) return kNoKey;  // printable characters other than the blank
             char pressed = 0;
             const HostTable &host = zolm::Host();
-            if (host.keyboard->keyPress(Callbacks().keyPressMedium, wanted & 0x7F, value, kKeyPressCount, &pressed) == 0) {
+            if (host.keyboard->keyPress(Callbacks().keyPressMedium, wanted & 0x7F, value, kKeyPressCount, &pressed) ==
+                0) {
                 return kNoKey;
             }
             return static_cast<int32_t>(static_cast<signed char>(pressed));

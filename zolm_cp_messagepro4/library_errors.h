@@ -16,9 +16,9 @@ const char *ErrorDescription(int32_t code);
 }  // namespace messagepro
 
 // Calls a library function returning an error code; a nonzero code is raised with `format`.
-#define MESPRO_CHECK(call, format)                                                   \
-    do {                                                                             \
-        int32_t mespro_code_ = (call);                                               \
+#define MESPRO_CHECK(call, format)                                                                           \
+    do {                                                                                                     \
+        int32_t mespro_code_ = (call);                                                                       \
         if (mespro_code_ != 0) messagepro::RaiseLibraryError(format, mespro_code_, __FILE_NAME__, __LINE__); \
     } while (0)
 

@@ -55,7 +55,8 @@ char *ZOLM_STDCALL cp_CopyKey(uint32_t source, uint32_t target, int32_t *copied)
         MESPRO_CHECK(PKCS7Init(nullptr, 0), "PKCS7Init() failed, MessageProError=%d, %s (%s:%d)");
         std::string targetPath = zolm::MediumPath(target);
         std::string sourcePath = zolm::MediumPath(source);
-        MESPRO_CHECK(PSE_Copy(sourcePath.c_str(), 0, targetPath.c_str(), 1), "PSE_Copy() failed, MessageProError=%d, %s (%s:%d)");
+        MESPRO_CHECK(PSE_Copy(sourcePath.c_str(), 0, targetPath.c_str(), 1),
+                     "PSE_Copy() failed, MessageProError=%d, %s (%s:%d)");
         MESPRO_CHECK(PKCS7Final(), "PKCS7Final() failed, MessageProError=%d, %s (%s:%d)");
         if (current && !zolm::WriteFileAfterAsking(target, "key.der", *current)) return;
         if (pending && !zolm::WriteFileAfterAsking(target, "keyn.der", *pending)) return;
@@ -67,7 +68,8 @@ char *ZOLM_STDCALL cp_CheckPassword(uint32_t medium, const char *password, int32
     return zolm::ResultOf([&] {
         WithLibrary([&] {
             std::string path = zolm::MediumPath(medium);
-            if (accepted == nullptr) throw formatted_exception("%s", "cp_CheckPassword: the address of the flag is null");
+            if (accepted == nullptr)
+                throw formatted_exception("%s", "cp_CheckPassword: the address of the flag is null");
             *accepted = AddPSEPrivateKeyEx(path.c_str(), 0, (path + "key.der").c_str(), password) == 0 ? 1 : 0;
         });
     });
@@ -77,8 +79,9 @@ char *ZOLM_STDCALL cp_ChangePassword(uint32_t medium, const char *currentPasswor
     return zolm::ResultOf([&] {
         WithLibrary([&] {
             std::string path = zolm::MediumPath(medium);
-            MESPRO_CHECK(ChangePrivateKeyPasswordEx(path.c_str(), 0, (path + "key.der").c_str(), currentPassword, newPassword),
-                         "ChangePrivateKeyPasswordEx() failed, MessageProError=%d, %s (%s:%d)");
+            MESPRO_CHECK(
+                ChangePrivateKeyPasswordEx(path.c_str(), 0, (path + "key.der").c_str(), currentPassword, newPassword),
+                "ChangePrivateKeyPasswordEx() failed, MessageProError=%d, %s (%s:%d)");
         });
     });
 }

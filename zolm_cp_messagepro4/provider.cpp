@@ -1,4 +1,6 @@
 // cp_Init, cp_Info and cp_GenerateKey: the library's check and key generation on a medium.
+#include "zolm/provider.h"
+
 #include <string>
 
 #include "common/formatted_exception.h"
@@ -7,7 +9,6 @@
 #include "common/name_tables.h"
 #include "common/provider_exports.h"
 #include "platform/mespro/mespro.h"
-#include "zolm/provider.h"
 #include "zolm_cp_messagepro4/callbacks.h"
 #include "zolm_cp_messagepro4/library_errors.h"
 

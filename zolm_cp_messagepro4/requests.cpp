@@ -33,7 +33,8 @@ void ApplyTemplate(const zolm::RequestTemplate &request) {
     }
     int32_t usage = 0;
     for (const std::string &name : request.keyUsage) {
-        if (const zolm::KeyUsageFlagName *flag = zolm::FindKeyUsageFlag(name)) usage |= static_cast<int32_t>(flag->messageProFlag);
+        if (const zolm::KeyUsageFlagName *flag = zolm::FindKeyUsageFlag(name))
+            usage |= static_cast<int32_t>(flag->messageProFlag);
     }
     if (usage != 0) {
         MESPRO_CHECK(SetKeyUsage(usage, request.keyUsageCritical ? 1 : 0),
@@ -101,7 +102,8 @@ char *ZOLM_STDCALL cp_MakeRequestCMC(uint32_t medium, const char *requestTemplat
             MESPRO_CHECK(AddCertificateFromBuffer(certificate->Data(), static_cast<int32_t>(certificate->Length())),
                          "AddCerificateFromBuffer() failed, MessageProError=%d, %s (%s:%d)");
             std::string serial = CertificateSerial(*certificate);
-            MESPRO_CHECK(AddSigner(context, 2, serial.c_str(), 0), "AddSigner() failed, MessageProError=%d, %s (%s:%d)");
+            MESPRO_CHECK(AddSigner(context, 2, serial.c_str(), 0),
+                         "AddSigner() failed, MessageProError=%d, %s (%s:%d)");
             MESPRO_CHECK(AddPSEPrivateKeyEx(path.c_str(), 0, (path + "key.der").c_str(), currentPassword),
                          "AddPSEPrivateKeyEx() failed, MessageProError=%d, %s (%s:%d)");
             SetCertificateRequestFlags(kFlagsCmc);

@@ -33,7 +33,8 @@ char *ZOLM_STDCALL cp_SignData(uint32_t medium, const char *password, const void
             int32_t code = GetMessageProLastError();
             MESPRO_RAISE("GetSignCTX() failed, GetMessageProLastError=%d, %s (%s:%d)", code);
         }
-        MESPRO_CHECK(AddSigner(context, 0, certificateFile.c_str(), 0), "AddSigner() failed, MessageProError=%d, %s (%s:%d)");
+        MESPRO_CHECK(AddSigner(context, 0, certificateFile.c_str(), 0),
+                     "AddSigner() failed, MessageProError=%d, %s (%s:%d)");
         MESPRO_CHECK(InsertCertificateToSign(1), "InsertCertificateToSign() failed, MessageProError=%d, %s (%s:%d)");
         MESPRO_CHECK(InsertSigningTimeToSign(1), "InsertSigningTimeToSign() failed, MessageProError=%d, %s (%s:%d)");
         // The library takes a signed 32-bit length; a larger block is refused by it, not cut short.

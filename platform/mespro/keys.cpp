@@ -108,7 +108,8 @@ PkeyPtr ReadPrivateKey(const std::string &keyFile, const std::string &password) 
     SHA256(reinterpret_cast<const unsigned char *>(der.data()), der.size(), file);
     if (last.key) {
         PasswordDigest(last.salt, password, given);
-        bool same = CRYPTO_memcmp(file, last.file, sizeof file) == 0 && CRYPTO_memcmp(given, last.password, sizeof given) == 0;
+        bool same =
+            CRYPTO_memcmp(file, last.file, sizeof file) == 0 && CRYPTO_memcmp(given, last.password, sizeof given) == 0;
         OPENSSL_cleanse(given, sizeof given);
         if (same) {
             if (EVP_PKEY_up_ref(last.key.get()) != 1) throw std::bad_alloc();
@@ -133,8 +134,8 @@ PkeyPtr ReadPrivateKey(const std::string &keyFile, const std::string &password) 
 void WritePrivateKey(const std::string &keyFile, EVP_PKEY *key, const std::string &password) {
     P8InfoPtr info(EVP_PKEY2PKCS8(key));
     if (!info) throw Failure{MESPRO_E_KEY_WRITE};
-    X509SigPtr sealed(PKCS8_encrypt(-1, EVP_aes_256_cbc(), password.data(), static_cast<int>(password.size()),
-                                    nullptr, 0, PKCS5_DEFAULT_ITER, info.get()));
+    X509SigPtr sealed(PKCS8_encrypt(-1, EVP_aes_256_cbc(), password.data(), static_cast<int>(password.size()), nullptr,
+                                    0, PKCS5_DEFAULT_ITER, info.get()));
     if (!sealed) throw Failure{MESPRO_E_KEY_WRITE};
     unsigned char *der = nullptr;
     int length = i2d_X509_SIG(sealed.get(), &der);

@@ -37,41 +37,41 @@ extern "C" {
 /* Failure codes (a subset of the Message-PRO code table; 0 is success). */
 enum {
     MESPRO_E_NO_MEMORY = 103,
-    MESPRO_E_SIGNER_CERT = 104,       /* signer's certificate missing or unreadable */
-    MESPRO_E_NO_KEY_FILE = 106,       /* no key file named */
-    MESPRO_E_KEY_READ = 107,          /* key file missing or unreadable */
-    MESPRO_E_INPUT = 112,             /* bad input data */
-    MESPRO_E_OUTPUT = 114,            /* output could not be written */
-    MESPRO_E_SIGNER_INFO = 115,       /* signer's certificate does not match the key */
+    MESPRO_E_SIGNER_CERT = 104, /* signer's certificate missing or unreadable */
+    MESPRO_E_NO_KEY_FILE = 106, /* no key file named */
+    MESPRO_E_KEY_READ = 107,    /* key file missing or unreadable */
+    MESPRO_E_INPUT = 112,       /* bad input data */
+    MESPRO_E_OUTPUT = 114,      /* output could not be written */
+    MESPRO_E_SIGNER_INFO = 115, /* signer's certificate does not match the key */
     MESPRO_E_SIGN_INIT = 118,
     MESPRO_E_SIGN_FINAL = 119,
     MESPRO_E_KEY_WRITE = 143,
     MESPRO_E_KEYGEN = 144,
-    MESPRO_E_NAME = 145,              /* unknown subject attribute or bad value */
-    MESPRO_E_SIGNER_NOT_FOUND = 129,  /* no known certificate with the signer's serial number */
+    MESPRO_E_NAME = 145,             /* unknown subject attribute or bad value */
+    MESPRO_E_SIGNER_NOT_FOUND = 129, /* no known certificate with the signer's serial number */
     MESPRO_E_REQUEST_SIGN = 147,
     MESPRO_E_NO_REQUEST_FILE = 148,
     MESPRO_E_REQUEST_WRITE = 149,
     MESPRO_E_REQUEST_FLAGS = 150,
-    MESPRO_E_NULL = 159,              /* a null pointer where a value is needed */
+    MESPRO_E_NULL = 159, /* a null pointer where a value is needed */
     MESPRO_E_NOT_INITIALISED = 161,
     MESPRO_E_CA_READ = 164,
     MESPRO_E_RAND_WRITE = 165,
     MESPRO_E_CERT_READ = 166,
-    MESPRO_E_ALGORITHM = 167,         /* unknown key algorithm name */
-    MESPRO_E_WRONG_PASSWORD = 168,    /* the key does not open with the password */
-    MESPRO_E_STORE_COPY = 177,        /* no key store in the source directory */
-    MESPRO_E_CRYPTO_INIT = 178,       /* OpenSSL or its GOST engine could not be set up */
+    MESPRO_E_ALGORITHM = 167,      /* unknown key algorithm name */
+    MESPRO_E_WRONG_PASSWORD = 168, /* the key does not open with the password */
+    MESPRO_E_STORE_COPY = 177,     /* no key store in the source directory */
+    MESPRO_E_CRYPTO_INIT = 178,    /* OpenSSL or its GOST engine could not be set up */
     MESPRO_E_STORE_CREATE = 179,
     MESPRO_E_STORE_EXISTS = 180,
     MESPRO_E_ABORTED = 184,
     MESPRO_E_REQUEST_KEY_MISSING = 171, /* no key file named for the request */
-    MESPRO_E_REQUEST_KEY_READ = 172,  /* the request's key file missing or unreadable */
+    MESPRO_E_REQUEST_KEY_READ = 172,    /* the request's key file missing or unreadable */
     MESPRO_E_REQUEST_ENCODE = 188,
-    MESPRO_E_KEY_DECODE = 191,        /* key file is not an encrypted private key */
+    MESPRO_E_KEY_DECODE = 191, /* key file is not an encrypted private key */
     MESPRO_E_FILE_COPY = 194,
     MESPRO_E_NOT_SUPPORTED = 202,
-    MESPRO_E_EXTENSION = 203,         /* bad extension value (OID, flags) */
+    MESPRO_E_EXTENSION = 203, /* bad extension value (OID, flags) */
     MESPRO_E_INTERNAL = 212,
     MESPRO_E_KEY_NOT_LOADED = 215
 };
@@ -82,7 +82,7 @@ enum {
  * character pressed, or -1 when none was (the library then seeds from the system alone).
  */
 typedef int32_t(MESPRO_STDCALL *MesproKeyPressFn)(int32_t wanted, uint32_t remaining, uint32_t reserved1,
-                                                   uint32_t reserved2);
+                                                  uint32_t reserved2);
 /*
  * Password callbacks: write the password and its terminator into buffer (size bytes) and return
  * its length. A negative result, or a length that does not fit, refuses the operation.
@@ -107,8 +107,10 @@ MESPRO_API int32_t SetKeysPasswordCallbackFun(MesproPasswordFn callback);
 MESPRO_API const char *GetKeyFileNameForPassword(void);
 
 /* Key store of a directory. replace: 1 lets PSE_Copy replace a key store in the target. */
-MESPRO_API int32_t PSE_Generation(const char *directory, int32_t reserved1, int32_t reserved2, int32_t seedFromKeyboard);
-MESPRO_API int32_t PSE_Copy(const char *sourceDirectory, int32_t reserved, const char *targetDirectory, int32_t replace);
+MESPRO_API int32_t PSE_Generation(const char *directory, int32_t reserved1, int32_t reserved2,
+                                  int32_t seedFromKeyboard);
+MESPRO_API int32_t PSE_Copy(const char *sourceDirectory, int32_t reserved, const char *targetDirectory,
+                            int32_t replace);
 
 /* Key algorithm of new keys: "ECR3410" (default: GOST R 34.10-2012 256 bits, CryptoPro A set),
  * "GOST3410-2012-256-{A,B,C}-ParamSet", "GOST3410-2012-512-{A,B}-ParamSet",
@@ -116,12 +118,13 @@ MESPRO_API int32_t PSE_Copy(const char *sourceDirectory, int32_t reserved, const
 MESPRO_API int32_t SetNewKeysAlgorithm(const char *name);
 /* Generates a key pair; writes the private key to keyFile under the new-key password callback's
  * password (empty without a callback). requestFile must be empty: requests are made separately. */
-MESPRO_API int32_t NewKeysGenerationEx(const char *directory, int32_t reserved1, const char *keyFile, const char *requestFile,
-                            int32_t reserved2);
+MESPRO_API int32_t NewKeysGenerationEx(const char *directory, int32_t reserved1, const char *keyFile,
+                                       const char *requestFile, int32_t reserved2);
 /* Loads the private key of keyFile for signing; 0 exactly when it opens with password. */
-MESPRO_API int32_t AddPSEPrivateKeyEx(const char *directory, int32_t reserved, const char *keyFile, const char *password);
+MESPRO_API int32_t AddPSEPrivateKeyEx(const char *directory, int32_t reserved, const char *keyFile,
+                                      const char *password);
 MESPRO_API int32_t ChangePrivateKeyPasswordEx(const char *directory, int32_t reserved, const char *keyFile,
-                                   const char *currentPassword, const char *newPassword);
+                                              const char *currentPassword, const char *newPassword);
 
 /* Request settings, kept until reset. Code page 1 is UTF-8, the only one supported. */
 MESPRO_API int32_t SetInputCodePage(int32_t codePage);
@@ -141,12 +144,12 @@ MESPRO_API int32_t SetBasicConstraints(int32_t ca, int32_t critical);
 MESPRO_API int32_t SetSubjectSignTool(void);
 /* Writes a PEM PKCS #10 request for the key of keyFile (password through the key-file callback). */
 MESPRO_API int32_t MakePSECertificateRequest(const char *requestFile, const char *directory, const char *keyFile,
-                                  int32_t reserved1, int32_t reserved2);
+                                             int32_t reserved1, int32_t reserved2);
 /* Writes a PEM CMC request (CMS SignedData over PKIData holding the PKCS #10 request for keyFile),
  * signed with the loaded private key and the known certificate of signerSerial (signerMode 2). */
 MESPRO_API int32_t MakePSECertificateRequestEx(const char *requestFile, const char *directory, const char *keyFile,
-                                    int32_t reserved1, int32_t reserved2, int32_t signerMode,
-                                    const char *signerSerial, int32_t reserved3);
+                                               int32_t reserved1, int32_t reserved2, int32_t signerMode,
+                                               const char *signerSerial, int32_t reserved3);
 
 /* Certificates. AddCAs loads every certificate file (PEM or DER) of a folder; a missing folder
  * adds none. A relative location is taken from the current directory. */
@@ -167,7 +170,7 @@ MESPRO_API int32_t InsertCertificateToSign(int32_t insert);
 MESPRO_API int32_t InsertSigningTimeToSign(int32_t insert);
 /* DER CMS SignedData over the data; attached 1 carries the data inside, 0 makes it detached. */
 MESPRO_API int32_t SignBufferEx(void *context, const void *data, int32_t length, void **output, int32_t *outputLength,
-                     int32_t attached);
+                                int32_t attached);
 
 #ifdef __cplusplus
 }

@@ -18,7 +18,9 @@ namespace mespro {
 template <auto Free>
 struct OsslDeleter {
     template <typename T>
-    void operator()(T *p) const noexcept { Free(p); }
+    void operator()(T *p) const noexcept {
+        Free(p);
+    }
 };
 
 using PkeyPtr = std::unique_ptr<EVP_PKEY, OsslDeleter<EVP_PKEY_free>>;
@@ -29,12 +31,11 @@ using X509NamePtr = std::unique_ptr<X509_NAME, OsslDeleter<X509_NAME_free>>;
 using X509StorePtr = std::unique_ptr<X509_STORE, OsslDeleter<X509_STORE_free>>;
 using X509SigPtr = std::unique_ptr<X509_SIG, OsslDeleter<X509_SIG_free>>;
 using P8InfoPtr = std::unique_ptr<PKCS8_PRIV_KEY_INFO, OsslDeleter<PKCS8_PRIV_KEY_INFO_free>>;
-using ExtStackPtr = std::unique_ptr<STACK_OF(X509_EXTENSION), OsslDeleter<+[](STACK_OF(X509_EXTENSION) *s) {
+using ExtStackPtr = std::unique_ptr<STACK_OF(X509_EXTENSION), OsslDeleter<+[](STACK_OF(X509_EXTENSION) * s) {
                                         sk_X509_EXTENSION_pop_free(s, X509_EXTENSION_free);
                                     }>>;
-using CertStackPtr = std::unique_ptr<STACK_OF(X509), OsslDeleter<+[](STACK_OF(X509) *s) {
-                                         sk_X509_pop_free(s, X509_free);
-                                     }>>;
+using CertStackPtr =
+    std::unique_ptr<STACK_OF(X509), OsslDeleter<+[](STACK_OF(X509) * s) { sk_X509_pop_free(s, X509_free); }>>;
 using BioPtr = std::unique_ptr<BIO, OsslDeleter<BIO_free_all>>;
 using CmsPtr = std::unique_ptr<CMS_ContentInfo, OsslDeleter<CMS_ContentInfo_free>>;
 using ExtensionPtr = std::unique_ptr<X509_EXTENSION, OsslDeleter<X509_EXTENSION_free>>;

@@ -18,16 +18,26 @@ constexpr int32_t kKnownRequestFlags = 0x2 | 0x8 | 0x10;
 // Attribute names the system's templates use, beside dotted OIDs.
 const std::map<std::string, std::string> &AttributeNames() {
     static const std::map<std::string, std::string> names = {
-        {"countryName", "2.5.4.6"},        {"stateOrProvinceName", "2.5.4.8"},
-        {"localityName", "2.5.4.7"},       {"organizationName", "2.5.4.10"},
-        {"organizationalUnitName", "2.5.4.11"}, {"title", "2.5.4.12"},
-        {"commonName", "2.5.4.3"},         {"emailAddress", "1.2.840.113549.1.9.1"},
-        {"serialNumber", "2.5.4.5"},       {"pseudonym", "2.5.4.65"},
-        {"postalAddress", "2.5.4.16"},     {"unstructuredName", "1.2.840.113549.1.9.2"},
-        {"surname", "2.5.4.4"},            {"givenName", "2.5.4.42"},
-        {"streetAddress", "2.5.4.9"},      {"INN", "1.2.643.3.131.1.1"},
-        {"RNS_FSS", "1.2.643.3.141.1.1"},  {"KP_FSS", "1.2.643.3.141.1.2"},
-        {"OGRN", "1.2.643.100.1"},         {"SNILS", "1.2.643.100.3"},
+        {"countryName", "2.5.4.6"},
+        {"stateOrProvinceName", "2.5.4.8"},
+        {"localityName", "2.5.4.7"},
+        {"organizationName", "2.5.4.10"},
+        {"organizationalUnitName", "2.5.4.11"},
+        {"title", "2.5.4.12"},
+        {"commonName", "2.5.4.3"},
+        {"emailAddress", "1.2.840.113549.1.9.1"},
+        {"serialNumber", "2.5.4.5"},
+        {"pseudonym", "2.5.4.65"},
+        {"postalAddress", "2.5.4.16"},
+        {"unstructuredName", "1.2.840.113549.1.9.2"},
+        {"surname", "2.5.4.4"},
+        {"givenName", "2.5.4.42"},
+        {"streetAddress", "2.5.4.9"},
+        {"INN", "1.2.643.3.131.1.1"},
+        {"RNS_FSS", "1.2.643.3.141.1.1"},
+        {"KP_FSS", "1.2.643.3.141.1.2"},
+        {"OGRN", "1.2.643.100.1"},
+        {"SNILS", "1.2.643.100.3"},
         {"ORGNIP", "1.2.643.100.5"},
     };
     return names;
@@ -51,7 +61,7 @@ void AddAttribute(X509_NAME *name, const std::string &attribute, const std::stri
     }
 }
 
-void Push(STACK_OF(X509_EXTENSION) *extensions, X509_EXTENSION *extension) {
+void Push(STACK_OF(X509_EXTENSION) * extensions, X509_EXTENSION *extension) {
     if (extension == nullptr) throw Failure{MESPRO_E_EXTENSION};
     if (sk_X509_EXTENSION_push(extensions, extension) <= 0) {
         X509_EXTENSION_free(extension);
@@ -205,7 +215,8 @@ std::string Hex(const unsigned char *data, size_t length) {
 }  // namespace
 
 std::string SerialText(X509 *certificate) {
-    std::unique_ptr<BIGNUM, OsslDeleter<BN_free>> number(ASN1_INTEGER_to_BN(X509_get0_serialNumber(certificate), nullptr));
+    std::unique_ptr<BIGNUM, OsslDeleter<BN_free>> number(
+        ASN1_INTEGER_to_BN(X509_get0_serialNumber(certificate), nullptr));
     if (!number) throw std::bad_alloc();
     std::string bytes(static_cast<size_t>(BN_num_bytes(number.get())), '\0');
     BN_bn2bin(number.get(), reinterpret_cast<unsigned char *>(bytes.data()));
@@ -330,7 +341,8 @@ int32_t MakePSECertificateRequestEx(const char *requestFile, const char *, const
         if (!data) throw std::bad_alloc();
         unsigned flags = CMS_BINARY | CMS_PARTIAL | CMS_NOSMIMECAP;
         CmsPtr cms(CMS_sign(signer, lib.privateKey.get(), nullptr, nullptr, flags));
-        if (!cms || CMS_set1_eContentType(cms.get(), OBJ_nid2obj(NID_id_cct_PKIData)) != 1 || CMS_final(cms.get(), data.get(), nullptr, CMS_BINARY) != 1) {
+        if (!cms || CMS_set1_eContentType(cms.get(), OBJ_nid2obj(NID_id_cct_PKIData)) != 1 ||
+            CMS_final(cms.get(), data.get(), nullptr, CMS_BINARY) != 1) {
             throw Failure{MESPRO_E_REQUEST_SIGN};
         }
         WritePem(requestFile, [&](BIO *bio) { return PEM_write_bio_CMS(bio, cms.get()); });

@@ -27,9 +27,9 @@ struct State {
     // Session.
     bool initialised = false;
     std::string directory;
-    PkeyPtr privateKey;                  // loaded by AddPSEPrivateKeyEx
-    std::vector<X509Ptr> certificates;   // AddCertificateFromBuffer
-    std::vector<X509Ptr> caCertificates; // AddCAs
+    PkeyPtr privateKey;                   // loaded by AddPSEPrivateKeyEx
+    std::vector<X509Ptr> certificates;    // AddCertificateFromBuffer
+    std::vector<X509Ptr> caCertificates;  // AddCAs
     std::vector<std::unique_ptr<SignContext>> contexts;
     bool insertCertificate = true;
 

@@ -104,7 +104,8 @@ int32_t FreeSignCTX(void *context) {
     return Run([&] {
         auto &contexts = Lib().contexts;
         Context(context);
-        contexts.erase(std::find_if(contexts.begin(), contexts.end(), [&](const auto &c) { return c.get() == context; }));
+        contexts.erase(
+            std::find_if(contexts.begin(), contexts.end(), [&](const auto &c) { return c.get() == context; }));
     });
 }
 
@@ -149,7 +150,8 @@ int32_t SignBufferEx(void *context, const void *data, int32_t length, void **out
         RequireSession();
         State &lib = Lib();
         SignContext &ctx = Context(context);
-        if (output == nullptr || outputLength == nullptr || (data == nullptr && length != 0)) throw Failure{MESPRO_E_NULL};
+        if (output == nullptr || outputLength == nullptr || (data == nullptr && length != 0))
+            throw Failure{MESPRO_E_NULL};
         if (length < 0) throw Failure{MESPRO_E_INPUT};
         if (!ctx.signer) throw Failure{MESPRO_E_SIGNER_INFO};
         if (!lib.privateKey) throw Failure{MESPRO_E_KEY_NOT_LOADED};

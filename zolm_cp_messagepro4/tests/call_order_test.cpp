@@ -92,20 +92,25 @@ protected:
 TEST_F(CallOrder, Pkcs10RequestAppliesTheTemplateInOrder) {
     const std::string d = Dir(1);
     ASSERT_EQ(Take(EXPORT(cp_MakeRequest)(1, "pending", kTemplate)), "");
-    EXPECT_EQ(Log(), "SetKeysPasswordCallbackFun(ptr)\n"
-                     "PKCS7Init(\"" + d + "\", 0)\n"
-                     "SetInputCodePage(1)\nSetOutputCodePage(1)\nResetDistinguishedName()\nResetExtensions()\n"
-                     "SetCertificateRequestFlags(8)\n"
-                     "SetDistinguishedNameAttribute(\"2.5.4.6\", \"RU\")\n"
-                     "SetDistinguishedNameAttribute(\"INN\", \"007701234567\")\n"
-                     "SetDistinguishedNameAttribute(\"2.5.4.3\", \"Name\")\n"
-                     "SetKeyUsage(3, 1)\n"
-                     "AddExtendedKeyUsage(\"1.3.6.1.5.5.7.3.2\", 0)\n"
-                     "AddCertificatePolicy(\"1.2.643.100.113.1\", 1)\n"
-                     "SetSubjectSignTool()\n"
-                     "SetCertificateRequestFlags(2)\n"
-                     "MakePSECertificateRequest(\"" + d + "req.pem\", \"" + d + "\", \"" + d + "keyn.der\", 0, 0)\n"
-                     "PKCS7Final()\n");
+    EXPECT_EQ(Log(),
+              "SetKeysPasswordCallbackFun(ptr)\n"
+              "PKCS7Init(\"" +
+                  d +
+                  "\", 0)\n"
+                  "SetInputCodePage(1)\nSetOutputCodePage(1)\nResetDistinguishedName()\nResetExtensions()\n"
+                  "SetCertificateRequestFlags(8)\n"
+                  "SetDistinguishedNameAttribute(\"2.5.4.6\", \"RU\")\n"
+                  "SetDistinguishedNameAttribute(\"INN\", \"007701234567\")\n"
+                  "SetDistinguishedNameAttribute(\"2.5.4.3\", \"Name\")\n"
+                  "SetKeyUsage(3, 1)\n"
+                  "AddExtendedKeyUsage(\"1.3.6.1.5.5.7.3.2\", 0)\n"
+                  "AddCertificatePolicy(\"1.2.643.100.113.1\", 1)\n"
+                  "SetSubjectSignTool()\n"
+                  "SetCertificateRequestFlags(2)\n"
+                  "MakePSECertificateRequest(\"" +
+                  d + "req.pem\", \"" + d + "\", \"" + d +
+                  "keyn.der\", 0, 0)\n"
+                  "PKCS7Final()\n");
 }
 
 TEST_F(CallOrder, TemplateVariantsChangeOnlyTheirCalls) {
@@ -130,8 +135,9 @@ TEST_F(CallOrder, TemplateVariantsChangeOnlyTheirCalls) {
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         CONTROL(MesproDouble_Reset)();
-        std::string xml = std::string("<response><SubjectSignTool><SignTool/></SubjectSignTool><Subject/><Extensions>") +
-                          c.extensions + "</Extensions><SignAlgorithm/></response>";
+        std::string xml =
+            std::string("<response><SubjectSignTool><SignTool/></SubjectSignTool><Subject/><Extensions>") +
+            c.extensions + "</Extensions><SignAlgorithm/></response>";
         ASSERT_EQ(Take(EXPORT(cp_MakeRequest)(1, "p", xml.c_str())), "");
         if (c.present != nullptr) {
             EXPECT_THAT(Log(), HasSubstr(c.present));
@@ -152,14 +158,18 @@ TEST_F(CallOrder, CmcRequestReleasesTheContextWhenAddSignerFails) {
     ASSERT_EQ(Take(EXPORT(cp_MakeRequestCMC)(1, kTemplate, "pending", "current", "CAS")), "");
     std::string log = Log();
     EXPECT_THAT(log, StartsWith("SetKeysPasswordCallbackFun(ptr)\nPKCS7Init(null, 0)\n"));
-    EXPECT_THAT(log, EndsWith("SetSubjectSignTool()\nGetSignCTX()\nAddCAs(\"CAS\")\n"
-                              "AddCertificateFromBuffer(ptr, 17)\nGetCertificateSerialBuffer(ptr, 17)\nFreeBuffer(ptr)\n"
-                              "AddSigner(ptr, 2, \"0A1B\", 0)\n"
-                              "AddPSEPrivateKeyEx(\"" + d + "\", 0, \"" + d + "key.der\", \"current\")\n"
-                              "SetCertificateRequestFlags(16)\n"
-                              "MakePSECertificateRequestEx(\"" + d + "req.pem\", \"" + d + "\", \"" + d +
-                              "keyn.der\", 0, 0, 2, \"0A1B\", 0)\n"
-                              "PKCS7Final()\n"));
+    EXPECT_THAT(log,
+                EndsWith("SetSubjectSignTool()\nGetSignCTX()\nAddCAs(\"CAS\")\n"
+                         "AddCertificateFromBuffer(ptr, 17)\nGetCertificateSerialBuffer(ptr, 17)\nFreeBuffer(ptr)\n"
+                         "AddSigner(ptr, 2, \"0A1B\", 0)\n"
+                         "AddPSEPrivateKeyEx(\"" +
+                         d + "\", 0, \"" + d +
+                         "key.der\", \"current\")\n"
+                         "SetCertificateRequestFlags(16)\n"
+                         "MakePSECertificateRequestEx(\"" +
+                         d + "req.pem\", \"" + d + "\", \"" + d +
+                         "keyn.der\", 0, 0, 2, \"0A1B\", 0)\n"
+                         "PKCS7Final()\n"));
 
     CONTROL(MesproDouble_Reset)();
     CONTROL(MesproDouble_Fail)("AddSigner", 129);
@@ -208,12 +218,17 @@ TEST_F(CallOrder, GenerationAndItsCallbacks) {
     host.SetParameter("no_key_callback", "1");
     CONTROL(MesproDouble_Fail)("PSE_Generation", 180);
     ASSERT_EQ(Take(EXPORT(cp_GenerateKey)(1, "new", "1.2.643.7.1.2.1.1.1", "1.2.643.7.1.1.3.2")), "");
-    EXPECT_EQ(Log(), "PKCS7Init(null, 0)\n"
-                     "PSE_Generation(\"" + d + "\", 0, 0, 1)\n"
-                     "SetNewKeysAlgorithm(\"GOST3410-2012-256-A-ParamSet\")\n"
-                     "SetKeysNewPasswordCallbackFun(ptr)\n"
-                     "NewKeysGenerationEx(\"" + d + "\", 0, \"" + d + "keyn.der\", \"\", 0)\n"
-                     "PKCS7Final()\n");
+    EXPECT_EQ(Log(),
+              "PKCS7Init(null, 0)\n"
+              "PSE_Generation(\"" +
+                  d +
+                  "\", 0, 0, 1)\n"
+                  "SetNewKeysAlgorithm(\"GOST3410-2012-256-A-ParamSet\")\n"
+                  "SetKeysNewPasswordCallbackFun(ptr)\n"
+                  "NewKeysGenerationEx(\"" +
+                  d + "\", 0, \"" + d +
+                  "keyn.der\", \"\", 0)\n"
+                  "PKCS7Final()\n");
     char buffer[64];
     EXPECT_EQ(CONTROL(MesproDouble_AskPassword)(1, "", buffer, sizeof buffer), 3);
     EXPECT_STREQ(buffer, "new");
@@ -251,8 +266,9 @@ TEST_F(CallOrder, GenerationAndItsCallbacks) {
     }
     CONTROL(MesproDouble_Reset)();
     CONTROL(MesproDouble_Fail)("PSE_Generation", 179);
-    EXPECT_THAT(Take(EXPORT(cp_GenerateKey)(1, "new", "", "")),
-                StartsWith("PSE_Generation() failed, MessageProError=179, Ошибка при создании ключевого носителя СКЗИ ("));
+    EXPECT_THAT(
+        Take(EXPORT(cp_GenerateKey)(1, "new", "", "")),
+        StartsWith("PSE_Generation() failed, MessageProError=179, Ошибка при создании ключевого носителя СКЗИ ("));
 }
 
 TEST_F(CallOrder, KeyFilePasswordFollowsTheFileName) {
@@ -261,10 +277,11 @@ TEST_F(CallOrder, KeyFilePasswordFollowsTheFileName) {
     char buffer[64];
     const std::pair<const char *, const char *> cases[] = {
         {"/media/keyn.der", "pendingPw"}, {"keyn.der", "pendingPw"}, {"/media/key.der", "currentPw"},
-        {"/media/KEYN.DER", "currentPw"}, {"eyn.der", "currentPw"}, {"", "currentPw"},
+        {"/media/KEYN.DER", "currentPw"}, {"eyn.der", "currentPw"},  {"", "currentPw"},
     };
     for (const auto &[file, expected] : cases) {
-        ASSERT_EQ(CONTROL(MesproDouble_AskPassword)(0, file, buffer, sizeof buffer), static_cast<int32_t>(strlen(expected)));
+        ASSERT_EQ(CONTROL(MesproDouble_AskPassword)(0, file, buffer, sizeof buffer),
+                  static_cast<int32_t>(strlen(expected)));
         EXPECT_STREQ(buffer, expected) << file;
     }
 }
@@ -275,11 +292,16 @@ TEST_F(CallOrder, SigningCallsAndLateFailures) {
     uint32_t length = 0;
     char *info = nullptr;
     ASSERT_EQ(Take(EXPORT(cp_SignData)(1, "pw", "", 0, 12345, &signature, &length, &info)), "");
-    EXPECT_EQ(Log(), "PKCS7Init(\"" + d + "\", 0)\nAddCAs(\"../../CA\")\n"
-                     "AddPSEPrivateKeyEx(\"" + d + "\", 0, \"" + d + "key.der\", \"pw\")\n"
-                     "GetSignCTX()\nAddSigner(ptr, 0, \"" + d + "cert.pem\", 0)\n"
-                     "InsertCertificateToSign(1)\nInsertSigningTimeToSign(1)\n"
-                     "SignBufferEx(ptr, ptr, 0, 1)\nFreeSignCTX(ptr)\nFreeBuffer(ptr)\nPKCS7Final()\n");
+    EXPECT_EQ(Log(), "PKCS7Init(\"" + d +
+                         "\", 0)\nAddCAs(\"../../CA\")\n"
+                         "AddPSEPrivateKeyEx(\"" +
+                         d + "\", 0, \"" + d +
+                         "key.der\", \"pw\")\n"
+                         "GetSignCTX()\nAddSigner(ptr, 0, \"" +
+                         d +
+                         "cert.pem\", 0)\n"
+                         "InsertCertificateToSign(1)\nInsertSigningTimeToSign(1)\n"
+                         "SignBufferEx(ptr, ptr, 0, 1)\nFreeSignCTX(ptr)\nFreeBuffer(ptr)\nPKCS7Final()\n");
     EXPECT_EQ(std::string(static_cast<char *>(signature), length), "SIGNATURE");
     EXPECT_EQ(info[0], '\0');
     EXPORT(cp_ReleaseMemory)(signature, length);

@@ -101,7 +101,8 @@ TEST_F(MessagePro, WholeKeyLife) {
     // Generation: key store and pending key; the key presses reach the host.
     host.GiveKeys(std::string(64, 'q'));
     ASSERT_EQ(Take(cp_GenerateKey(1, "pw1", "1.2.643.7.1.2.1.1.1", "1.2.643.7.1.1.3.2")), "");
-    for (const char *name : {"mk.db3", "masks.db3", "kek.opq", "rand.opq", "keyn.der"}) EXPECT_TRUE(Has(1, name)) << name;
+    for (const char *name : {"mk.db3", "masks.db3", "kek.opq", "rand.opq", "keyn.der"})
+        EXPECT_TRUE(Has(1, name)) << name;
     EXPECT_FALSE(Has(1, "key.der"));
     EXPECT_GT(host.Count("keyPress"), 0u);
 
@@ -112,8 +113,9 @@ TEST_F(MessagePro, WholeKeyLife) {
     mespro::PkeyPtr requestKey(X509_REQ_get_pubkey(request.get()));
     EXPECT_EQ(X509_REQ_verify(request.get(), requestKey.get()), 1);
     EXPECT_EQ(EVP_PKEY_get_base_id(requestKey.get()), NID_id_GostR3410_2012_256);
-    EXPECT_THAT(SubjectOf(X509_REQ_get_subject_name(request.get())),
-                ElementsAre(Pair("2.5.4.6", "RU"), Pair("1.2.643.100.3", "12345678901"), Pair("2.5.4.3", "Иван Петров")));
+    EXPECT_THAT(
+        SubjectOf(X509_REQ_get_subject_name(request.get())),
+        ElementsAre(Pair("2.5.4.6", "RU"), Pair("1.2.643.100.3", "12345678901"), Pair("2.5.4.3", "Иван Петров")));
     bool critical = false;
     EXPECT_EQ(RequestExtension(request.get(), NID_key_usage, &critical), "Digital Signature, Non Repudiation");
     EXPECT_TRUE(critical);
@@ -149,11 +151,12 @@ TEST_F(MessagePro, WholeKeyLife) {
     EXPECT_EQ(accepted, 0);
     EXPECT_THAT(Take(cp_ChangePassword(1, "wrong", "pw2")),
                 LibraryError("ChangePrivateKeyPasswordEx() failed, MessageProError=168, "
-                             "Ошибка при считывании секретного ключа СКЗИ", "lifecycle.cpp"));
+                             "Ошибка при считывании секретного ключа СКЗИ",
+                             "lifecycle.cpp"));
     ASSERT_EQ(Take(cp_ChangePassword(1, "pw1", "pw2")), "");
-    EXPECT_THAT(Sign(1, "pw1", data).error,
-                LibraryError("AddPSEPrivateKeyEx() failed, MessageProError=168, "
-                             "Ошибка при считывании секретного ключа СКЗИ", "signing.cpp"));
+    EXPECT_THAT(Sign(1, "pw1", data).error, LibraryError("AddPSEPrivateKeyEx() failed, MessageProError=168, "
+                                                         "Ошибка при считывании секретного ключа СКЗИ",
+                                                         "signing.cpp"));
     Signature second = Sign(1, "pw2", data);
     ASSERT_EQ(second.error, "");
     EXPECT_TRUE(CheckSignature(second.bytes, false, &data, ca.Certificate()).verified);
@@ -191,7 +194,8 @@ TEST_F(MessagePro, WholeKeyLife) {
 
     // Destruction leaves the current key, its certificate and the request.
     ASSERT_EQ(Take(cp_DestroyKey(1)), "");
-    for (const char *name : {"mk.db3", "masks.db3", "kek.opq", "rand.opq", "keyn.der"}) EXPECT_FALSE(Has(1, name)) << name;
+    for (const char *name : {"mk.db3", "masks.db3", "kek.opq", "rand.opq", "keyn.der"})
+        EXPECT_FALSE(Has(1, name)) << name;
     for (const char *name : {"key.der", "cert.pem", "req.pem"}) EXPECT_TRUE(Has(1, name)) << name;
     ASSERT_EQ(Take(cp_DeactivateKey(1)), "");
     EXPECT_FALSE(Has(1, "key.der"));
@@ -235,7 +239,8 @@ TEST_F(MessagePro, HostFacingErrorTexts) {
     EXPECT_THAT(Take(cp_MakeRequestCMC(1, kTemplate, "pw", "pw", "../../CA")), "ошибка при чтении файла cert.pem");
     EXPECT_THAT(Take(cp_MakeRequest(1, "wrong", kTemplate)),
                 LibraryError("MakePSECertificateRequest() failed, MessageProError=168, "
-                             "Ошибка при считывании секретного ключа СКЗИ", "requests.cpp"));
+                             "Ошибка при считывании секретного ключа СКЗИ",
+                             "requests.cpp"));
 }
 
 TEST(MessageProInit, ChecksTheLibrarySignature) {

@@ -57,7 +57,8 @@ protected:
         ResetDistinguishedName();
         ResetExtensions();
         EXPECT_EQ(SetDistinguishedNameAttribute("commonName", "Иван Петров"), 0);
-        EXPECT_EQ(MakePSECertificateRequest(Path("req.pem").c_str(), dir.Path().c_str(), Path(keyFile).c_str(), 0, 0), 0);
+        EXPECT_EQ(MakePSECertificateRequest(Path("req.pem").c_str(), dir.Path().c_str(), Path(keyFile).c_str(), 0, 0),
+                  0);
         return ReadFile(Path("req.pem"));
     }
 
@@ -66,7 +67,8 @@ protected:
 
 TEST_F(Library, KeyStoreIsCreatedOnceAndAKeyPressSeedsTheGenerator) {
     ASSERT_EQ(PSE_Generation(dir.Path().c_str(), 0, 0, 1), 0);
-    for (const char *name : {"mk.db3", "masks.db3", "kek.opq", "rand.opq"}) EXPECT_TRUE(std::filesystem::exists(Path(name))) << name;
+    for (const char *name : {"mk.db3", "masks.db3", "kek.opq", "rand.opq"})
+        EXPECT_TRUE(std::filesystem::exists(Path(name))) << name;
     EXPECT_EQ(PSE_Generation(dir.Path().c_str(), 0, 0, 1), MESPRO_E_STORE_EXISTS);
     EXPECT_EQ(GetMessageProLastError(), MESPRO_E_STORE_EXISTS);
     std::string seed = ReadFile(Path("rand.opq"));
@@ -120,7 +122,8 @@ TEST_F(Library, RequestCarriesSubjectInCallOrderAndExtensions) {
     ASSERT_EQ(SetBasicConstraints(0, 1), 0);
     ASSERT_EQ(SetSubjectSignTool(), 0);
     ASSERT_EQ(SetCertificateRequestFlags(2), 0);
-    ASSERT_EQ(MakePSECertificateRequest(Path("req.pem").c_str(), dir.Path().c_str(), Path("keyn.der").c_str(), 0, 0), 0);
+    ASSERT_EQ(MakePSECertificateRequest(Path("req.pem").c_str(), dir.Path().c_str(), Path("keyn.der").c_str(), 0, 0),
+              0);
 
     std::string pem = ReadFile(Path("req.pem"));
     EXPECT_EQ(pem.rfind("-----BEGIN CERTIFICATE REQUEST-----", 0), 0u);
@@ -128,9 +131,10 @@ TEST_F(Library, RequestCarriesSubjectInCallOrderAndExtensions) {
     mespro::PkeyPtr key(X509_REQ_get_pubkey(request.get()));
     EXPECT_EQ(X509_REQ_verify(request.get(), key.get()), 1);
     using Entries = std::vector<std::pair<std::string, std::string>>;
-    EXPECT_EQ(SubjectOf(X509_REQ_get_subject_name(request.get())),
-              (Entries{{"2.5.4.6", "RU"}, {"1.2.643.3.131.1.1", "007701234567"}, {"2.5.4.3", "ООО Ромашка"},
-                       {"1.2.643.100.1", "1027700132195"}}));
+    EXPECT_EQ(SubjectOf(X509_REQ_get_subject_name(request.get())), (Entries{{"2.5.4.6", "RU"},
+                                                                            {"1.2.643.3.131.1.1", "007701234567"},
+                                                                            {"2.5.4.3", "ООО Ромашка"},
+                                                                            {"1.2.643.100.1", "1027700132195"}}));
     bool critical = false;
     EXPECT_EQ(RequestExtension(request.get(), NID_key_usage, &critical), "Digital Signature, Non Repudiation");
     EXPECT_TRUE(critical);
@@ -186,8 +190,8 @@ TEST_F(Library, SignsWithCertificateAndSigningTimeAndRenewsWithCmc) {
     ResetDistinguishedName();
     ResetExtensions();
     SetDistinguishedNameAttribute("commonName", "Renewed");
-    ASSERT_EQ(MakePSECertificateRequestEx(Path("req.pem").c_str(), dir.Path().c_str(), Path("keyn.der").c_str(), 0, 0, 2,
-                                          serialText.c_str(), 0),
+    ASSERT_EQ(MakePSECertificateRequestEx(Path("req.pem").c_str(), dir.Path().c_str(), Path("keyn.der").c_str(), 0, 0,
+                                          2, serialText.c_str(), 0),
               0);
     std::string cmc = ReadFile(Path("req.pem"));
     EXPECT_EQ(cmc.rfind("-----BEGIN CMS-----", 0), 0u);

@@ -74,8 +74,9 @@ TestCa::TestCa() {
     Check(X509_set_version(cert_.get(), 2) == 1, "version");
     SetSerialAndValidity(cert_.get());
     X509_NAME *name = X509_get_subject_name(cert_.get());
-    Check(X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8,
-                                     reinterpret_cast<const unsigned char *>("Test CA"), -1, -1, 0) == 1, "CA name");
+    Check(X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8, reinterpret_cast<const unsigned char *>("Test CA"), -1,
+                                     -1, 0) == 1,
+          "CA name");
     Check(X509_set_issuer_name(cert_.get(), name) == 1 && X509_set_pubkey(cert_.get(), key_.get()) == 1, "CA cert");
     X509V3_CTX v3;
     X509V3_set_ctx(&v3, cert_.get(), cert_.get(), nullptr, nullptr, 0);
@@ -120,7 +121,8 @@ mespro::X509Ptr ReadCertificatePem(const std::string &pem) {
 }
 
 std::string SerialHex(X509 *certificate) {
-    std::unique_ptr<BIGNUM, OsslDeleter<BN_free>> serial(ASN1_INTEGER_to_BN(X509_get0_serialNumber(certificate), nullptr));
+    std::unique_ptr<BIGNUM, OsslDeleter<BN_free>> serial(
+        ASN1_INTEGER_to_BN(X509_get0_serialNumber(certificate), nullptr));
     char *hex = BN_bn2hex(serial.get());
     std::string text = hex;
     OPENSSL_free(hex);

@@ -49,12 +49,12 @@ std::vector<std::pair<std::string, std::string>> SubjectOf(X509_NAME *name);
 std::string RequestExtension(X509_REQ *request, int nid, bool *critical = nullptr);
 
 struct SignatureCheck {
-    bool verified = false;        // verifies over the data with the certificate it carries
-    bool signingTime = false;     // carries a signing-time signed attribute
+    bool verified = false;     // verifies over the data with the certificate it carries
+    bool signingTime = false;  // carries a signing-time signed attribute
     bool detached = false;
-    std::string signerSerial;     // upper-case hexadecimal
-    std::string content;          // the signed content when attached
-    std::string contentType;      // dotted OID of eContentType
+    std::string signerSerial;  // upper-case hexadecimal
+    std::string content;       // the signed content when attached
+    std::string contentType;   // dotted OID of eContentType
 };
 // data may be empty for an attached signature; trusted may be null (no chain check).
 SignatureCheck CheckSignature(const std::string &cms, bool pem, const std::string *data, X509 *trusted);

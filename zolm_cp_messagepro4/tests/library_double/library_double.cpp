@@ -1,6 +1,8 @@
 // A recording double of libmespro.so: every call is logged with its arguments, and any function can
 // be scripted to return a failure code. Built as libmespro.so in a folder of its own, next to a copy
 // of the plug-in, whose $ORIGIN run path then binds the plug-in to the double.
+#include "zolm_cp_messagepro4/tests/library_double/library_double.h"
+
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -8,7 +10,6 @@
 #include <vector>
 
 #include "platform/mespro/mespro.h"
-#include "zolm_cp_messagepro4/tests/library_double/library_double.h"
 
 namespace {
 
