@@ -3,8 +3,8 @@
 # key life; the openssl command line (with the GOST engine) plays the CA and checks every output.
 # Usage: key_life_host_test.sh <zolm-host> <zolm_cp_messagepro4.so>
 set -u
-host="$1"
-plugin="$2"
+host="$(realpath "$1")"
+plugin="$(realpath "$2")"
 work="$(mktemp -d)"
 export ZOLM_SHARED_DATA_NAME="/zolm_messagepro4_host_test_$$"
 trap '"$host" shared-data-remove >/dev/null 2>&1; rm -rf "$work"' EXIT
