@@ -325,7 +325,7 @@ TEST_F(CallOrder, SigningCallsAndLateFailures) {
     EXPECT_EQ(signature, nullptr) << "a failure before the outputs writes none";
 }
 
-TEST_F(CallOrder, CopyReadsFirstAndAsksBeforeReplacing) {
+TEST_F(CallOrder, FailedKeyStoreCopyWritesNoKeyFile) {
     host.PutFile(1, "key.der", "current");
     host.PutFile(1, "keyn.der", "pending");
     int32_t copied = -1;
