@@ -339,3 +339,31 @@ TEST_F(CallOrder, FailedKeyStoreCopyWritesNoKeyFile) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(CallOrder, FileStagesUseOnlyTheHost) {
+    host.PutFile(1, "keyn.der", "pending");
+    host.ClearCalls();
+    ASSERT_EQ(Take(EXPORT(cp_DestroyKey)(1)), "");
+    EXPECT_EQ(host.Count("fileExists"), 5u);
+    EXPECT_EQ(host.Count("deleteFile"), 1u);
+    EXPECT_FALSE(host.HasFile(1, "keyn.der"));
+
+    host.ClearCalls();
+    ASSERT_EQ(Take(EXPORT(cp_DeactivateKey)(1)), "");
+    EXPECT_EQ(host.Count("deleteFile"), 0u);
+
+    host.PutFile(1, "mk.db3", "store");
+    host.PutFile(1, "kek.opq", "store");
+    host.Fail("deleteFile", "mk.db3");
+    EXPECT_EQ(Take(EXPORT(cp_DestroyKey)(1)), "ошибка при удалении файла mk.db3");
+    EXPECT_TRUE(host.HasFile(1, "kek.opq")) << "destruction stops at the first failure";
+    EXPECT_EQ(Log(), "") << "no library call";
+
+    int32_t stored = 0;
+    ASSERT_EQ(Take(EXPORT(cp_StoreCertificate)(1, 2, 3, &stored)), "");
+    EXPECT_EQ(stored, 1);
+}
+
+}  // namespace
