@@ -6,6 +6,7 @@
 #include <sched.h>
 #include <signal.h>
 #include <sys/mount.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -186,6 +187,8 @@ void TestPcscd::Start(bool withVpcdReader) {
         throw std::runtime_error("fork failed");
     }
     if (pid == 0) {
+        // A test that dies must not leave its daemon behind.
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
         // Socket activation: the listening socket is descriptor 3, named for this very process.
         if (listener == 3) {
             ::fcntl(3, F_SETFD, 0);

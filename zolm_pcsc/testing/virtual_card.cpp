@@ -16,6 +16,10 @@ namespace {
 bool ReadAll(int fd, uint8_t *data, size_t length) {
     while (length != 0) {
         ssize_t got = ::recv(fd, data, length, 0);
+        // vpcd writes a frame's length and its bytes separately: without an immediate
+        // acknowledgement the second write waits for the delayed one (Nagle), some 40 ms a frame.
+        int one = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) return false;
         data += got;
