@@ -45,26 +45,6 @@ constexpr uint8_t kRequestAtr = 0x04;
 
 }  // namespace
 
-Bytes HexBytes(const std::string &hex) {
-    Bytes bytes;
-    std::string digits;
-    for (char c : hex)
-        if (c != ' ') digits += c;
-    for (size_t i = 0; i + 1 < digits.size(); i += 2)
-        bytes.push_back(static_cast<uint8_t>(std::stoi(digits.substr(i, 2), nullptr, 16)));
-    return bytes;
-}
-
-std::string HexText(const uint8_t *data, size_t length) {
-    static const char kDigits[] = "0123456789ABCDEF";
-    std::string text;
-    for (size_t i = 0; i < length; ++i) {
-        text += kDigits[data[i] >> 4];
-        text += kDigits[data[i] & 15];
-    }
-    return text;
-}
-
 VirtualCard::VirtualCard(Bytes atr, Handler handler) : atr_(std::move(atr)), handler_(std::move(handler)) {}
 
 VirtualCard::~VirtualCard() { Remove(); }

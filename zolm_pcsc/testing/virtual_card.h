@@ -12,9 +12,9 @@
 #include <thread>
 #include <vector>
 
-namespace zolm::pcsc::testing {
+#include "zolm_pcsc/testing/hex.h"
 
-using Bytes = std::vector<uint8_t>;
+namespace zolm::pcsc::testing {
 
 class VirtualCard {
 public:
@@ -48,8 +48,5 @@ private:
     mutable std::mutex mutex_;
     std::vector<std::string> received_;
 };
-
-Bytes HexBytes(const std::string &hex);
-std::string HexText(const uint8_t *data, size_t length);
 
 }  // namespace zolm::pcsc::testing

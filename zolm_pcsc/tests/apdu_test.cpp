@@ -55,11 +55,11 @@ TEST_P(ExchangeRules, SendsAndAssembles) {
     const ExchangeCase &c = GetParam();
     FakePcsc pcsc;
     for (const std::string &answer : c.cardAnswers) pcsc.Answer(answer);
-    Bytes command = Hex(c.command);
+    Bytes command = HexBytes(c.command);
     CMemoryBufferPtr response =
         Transceive(pcsc, FakePcsc::kCard, c.protocol, command.data(), command.size(), c.apduCase);
     EXPECT_THAT(pcsc.SentHex(), ElementsAreArray(c.expectSent));
-    EXPECT_EQ(ToHex(response->Data(), response->Length()), c.expectResponse);
+    EXPECT_EQ(HexText(response->Data(), response->Length()), c.expectResponse);
     EXPECT_TRUE(pcsc.replies.empty()) << "every scripted answer was asked for";
     // Every exchange names the agreed protocol and offers exactly the 4096-byte receive buffer.
     for (DWORD protocol : pcsc.sendProtocols) EXPECT_EQ(protocol, c.protocol);
@@ -70,7 +70,7 @@ INSTANTIATE_TEST_SUITE_P(Apdu, ExchangeRules, ::testing::ValuesIn(kExchangeCases
                          [](const auto &info) { return std::string(info.param.name); });
 
 std::string FailureOf(FakePcsc &pcsc, DWORD protocol, const std::string &command, int32_t apduCase) {
-    Bytes bytes = Hex(command);
+    Bytes bytes = HexBytes(command);
     try {
         Transceive(pcsc, FakePcsc::kCard, protocol, bytes.data(), bytes.size(), apduCase);
     } catch (const std::exception &e) {
@@ -110,7 +110,7 @@ TEST(Exchange, ReceiveHoldsAtMost4096Bytes) {
     full.push_back(0x90);
     full.push_back(0x00);
     pcsc.replies.push_back({SCARD_S_SUCCESS, full});
-    Bytes command = Hex("00B0000000");
+    Bytes command = HexBytes("00B0000000");
     CMemoryBufferPtr response = Transceive(pcsc, FakePcsc::kCard, SCARD_PROTOCOL_T1, command.data(), 5, 2);
     EXPECT_EQ(Bytes(response->Data(), response->Data() + response->Length()), full);
 
@@ -123,7 +123,7 @@ TEST(Exchange, ReceiveHoldsAtMost4096Bytes) {
 // A broken card that answers every GET RESPONSE with another 61xx must not hold the caller forever.
 TEST(Exchange, EndlessChainWithoutDataStopsAfterRoundLimit) {
     FakePcsc pcsc;
-    pcsc.card = [](const Bytes &) { return FakePcsc::Reply{SCARD_S_SUCCESS, Hex("6100")}; };
+    pcsc.card = [](const Bytes &) { return FakePcsc::Reply{SCARD_S_SUCCESS, HexBytes("6100")}; };
     EXPECT_EQ(FailureOf(pcsc, SCARD_PROTOCOL_T0, "00B0000000", 2), "GET RESPONSE chain exceeds 1024 rounds");
     EXPECT_EQ(pcsc.sent.size(), 1u + 1024u);
 }
@@ -149,12 +149,12 @@ TEST(Exchange, ChainOfExactly65536BytesIsWhole) {
         return FakePcsc::Reply{SCARD_S_SUCCESS, part};
     };
     pcsc.Answer("6100");
-    Bytes command = Hex("00B0000000");
+    Bytes command = HexBytes("00B0000000");
     CMemoryBufferPtr response = Transceive(pcsc, FakePcsc::kCard, SCARD_PROTOCOL_T0, command.data(), 5, 2);
     ASSERT_EQ(response->Length(), 65536u + 2u);
     EXPECT_EQ(response->Data()[0], 0);
     EXPECT_EQ(response->Data()[65535], 255);
-    EXPECT_EQ(ToHex(response->Data() + 65536, 2), "9000");
+    EXPECT_EQ(HexText(response->Data() + 65536, 2), "9000");
 }
 
 }  // namespace

@@ -13,31 +13,9 @@
 #include <vector>
 
 #include "zolm_pcsc/pcsc_api.h"
+#include "zolm_pcsc/testing/hex.h"
 
 namespace zolm::pcsc::testing {
-
-using Bytes = std::vector<uint8_t>;
-
-// "00 B0 00 00" or "00B00000" to bytes.
-inline Bytes Hex(const std::string &text) {
-    Bytes bytes;
-    std::string digits;
-    for (char c : text)
-        if (c != ' ') digits += c;
-    for (size_t i = 0; i + 1 < digits.size(); i += 2) bytes.push_back(std::stoi(digits.substr(i, 2), nullptr, 16));
-    return bytes;
-}
-
-inline std::string ToHex(const uint8_t *data, size_t length) {
-    static const char kDigits[] = "0123456789ABCDEF";
-    std::string text;
-    for (size_t i = 0; i < length; ++i) {
-        text += kDigits[data[i] >> 4];
-        text += kDigits[data[i] & 15];
-    }
-    return text;
-}
-inline std::string ToHex(const Bytes &bytes) { return ToHex(bytes.data(), bytes.size()); }
 
 class FakePcsc : public PcscApi {
 public:
@@ -56,7 +34,7 @@ public:
     DWORD connectProtocol = SCARD_PROTOCOL_T0;
     LONG statusResult = SCARD_S_SUCCESS;
     DWORD statusProtocol = SCARD_PROTOCOL_T0;
-    Bytes atr = Hex("3B 02 14 50");
+    Bytes atr = HexBytes("3B 02 14 50");
     LONG disconnectResult = SCARD_S_SUCCESS;
     LONG releaseResult = SCARD_S_SUCCESS;
     std::deque<Reply> replies;                    // answered in order
@@ -68,10 +46,10 @@ public:
     std::vector<DWORD> offeredReceiveSizes;
     std::vector<DWORD> sendProtocols;
 
-    void Answer(const std::string &hex) { replies.push_back({SCARD_S_SUCCESS, Hex(hex)}); }
+    void Answer(const std::string &hex) { replies.push_back({SCARD_S_SUCCESS, HexBytes(hex)}); }
     std::vector<std::string> SentHex() const {
         std::vector<std::string> out;
-        for (const Bytes &b : sent) out.push_back(ToHex(b));
+        for (const Bytes &b : sent) out.push_back(HexText(b));
         return out;
     }
 
@@ -141,7 +119,7 @@ public:
         } else if (card) {
             reply = card(apdu);
         } else {
-            ADD_FAILURE() << "unscripted command " << ToHex(apdu);
+            ADD_FAILURE() << "unscripted command " << HexText(apdu);
             return SCARD_F_INTERNAL_ERROR;
         }
         if (reply.result != SCARD_S_SUCCESS) return reply.result;

@@ -132,7 +132,7 @@ TEST(OpenReader, ConnectsSharedAndReturnsTheAtr) {
     OpenOutcome out = Open(pcsc);
     ASSERT_EQ(out.error, "");
     EXPECT_EQ(out.atrLength, 4u);
-    EXPECT_EQ(ToHex(out.atr, out.atrLength), "3B021450");
+    EXPECT_EQ(HexText(out.atr, out.atrLength), "3B021450");
     EXPECT_THAT(pcsc.calls, ElementsAre("EstablishContext", "Connect(Reader A)", "Status"));
     EXPECT_EQ(out.handle->activeProtocol, static_cast<uint32_t>(SCARD_PROTOCOL_T0));
     EXPECT_EQ(ErrorOf([&] { CloseReader(out.handle); }), "");
@@ -210,7 +210,7 @@ TEST_F(OpenCard, ResponseIsANewBlock) {
     uint32_t length = 0;
     ASSERT_EQ(ErrorOf([&] { SendCommand(handle, command, sizeof command, 2, &response, &length); }), "");
     ASSERT_EQ(length, 4u);
-    EXPECT_EQ(ToHex(response, length), "AABB9000");
+    EXPECT_EQ(HexText(response, length), "AABB9000");
     ReleaseBlock(response, length);
 }
 
@@ -228,7 +228,7 @@ TEST_F(OpenCard, AfterAnyFailureResponseIsNullAndLengthZero) {
     };
     failWith([&] { pcsc.replies.push_back({SCARD_E_NOT_TRANSACTED, {}}); },
              "SCardTransmit() failed: An attempt was made to end a nonexistent transaction");
-    failWith([&] { pcsc.card = [](const Bytes &) { return FakePcsc::Reply{0, Hex("6100")}; }; },
+    failWith([&] { pcsc.card = [](const Bytes &) { return FakePcsc::Reply{0, HexBytes("6100")}; }; },
              "GET RESPONSE chain exceeds 1024 rounds");
 }
 
