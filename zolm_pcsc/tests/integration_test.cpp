@@ -154,6 +154,14 @@ TEST_F(PcscIntegration, T0ChainIsAssembledInOrderWithTheLastStatusWord) {
     EXPECT_THAT(card_->Received(), ElementsAre("80CA000001", "00C0000002", "00C0000003"));
 }
 
+// A broken card that answers every GET RESPONSE with 61xx again: the caller gets an error, not a hang.
+TEST_F(PcscIntegration, T0EndlessChainEndsWithAnError) {
+    InsertCardWith(kT0Atr, [](const Bytes &) { return HexBytes("AA6101"); });
+    Open();
+    EXPECT_EQ(Send("00B0000000", 2), "error: GET RESPONSE chain exceeds 1024 rounds");
+    EXPECT_EQ(card_->Received().size(), 1u + 1024u);
+}
+
 TEST_F(PcscIntegration, T1PassesWrongLengthAndBytesAvailableThrough) {
     InsertCard(kT1Atr, {"6C03", "6110"});
     Open();
