@@ -52,9 +52,9 @@ int main() {
     uint32_t atrLength = sizeof atr;
     if (char *error = pcsc_OpenReader(TestPcscd::kVpcdReader, &handle, atr, &atrLength)) Fail("pcsc_OpenReader", error);
 
-    // The raw path transmits on the very card connection the library opened (the bench is built from
-    // the library's own record definition), so both go through the
-    // same client context and the same pcscd thread, and the difference is the library's own work.
+    // The raw path transmits on the very card connection the library opened (the bench is built with
+    // the library's own record definition), so both go through the same client context and the same
+    // pcscd thread, and the difference is the library's own work.
     const SCARDHANDLE raw = handle->card.Get();
     const SCARD_IO_REQUEST header{handle->activeProtocol, sizeof(SCARD_IO_REQUEST)};
 
