@@ -65,6 +65,7 @@ void ListReaders(PcscApi &api, char **list) {
 
 void OpenReader(PcscApi &api, const char *readerName, ReaderHandle **handle, uint8_t *atr, uint32_t *atrLength) {
     RequireArgument(handle, "handle");
+    RequireArgument(atr, "atr");
     RequireArgument(atrLength, "atrLength");
     auto record = std::make_unique<ReaderHandle>(api);
 

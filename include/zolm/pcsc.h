@@ -22,7 +22,8 @@
 extern "C" {
 #endif
 
-/* An open connection to the card in one reader; opaque to the caller. */
+/* An open connection to the card in one reader; opaque to the caller. A NULL where a function needs
+ * a pointer (handle, buffer, output) gives the error text "invalid argument: <name> is null". */
 typedef struct ReaderHandle ReaderHandle;
 
 /*
@@ -37,7 +38,9 @@ typedef char *(ZOLM_STDCALL pcsc_ListReaders_fn)(char **list);
  * Connects to the card in the named reader, shared with other applications, with T=0 or T=1 as the
  * card and reader agree. *atrLength holds the size of the atr buffer on entry; on success it receives
  * the ATR's length, atr the ATR, and *handle a new handle for pcsc_SendCommand and pcsc_CloseReader.
- * On failure nothing is stored through handle or atrLength and nothing stays open.
+ * On failure nothing is stored through handle or atrLength and nothing stays open. An ATR larger than
+ * the buffer fails with "SCardStatus() failed: The data buffer for returned data is too small for the
+ * returned data".
  */
 typedef char *(ZOLM_STDCALL pcsc_OpenReader_fn)(const char *readerName, ReaderHandle **handle, uint8_t *atr,
                                                uint32_t *atrLength);
@@ -50,7 +53,8 @@ typedef char *(ZOLM_STDCALL pcsc_OpenReader_fn)(const char *readerName, ReaderHa
  * into one response that keeps only the last status word. Under T=1 the command and response pass
  * unchanged. Each exchange receives at most 4096 bytes; a GET RESPONSE chain is cut off with an error
  * after 65536 data bytes or 1024 rounds, so a card that never ends it cannot hang the caller.
- * Any status word is success: it is handed over inside the response. *response and *responseLength
+ * Any status word is success: it is handed over inside the response. Failures of the exchange read
+ * "SCardTransmit() failed: ..." (for example when the card was removed). *response and *responseLength
  * are set to NULL and 0 first, so they hold these after any failure; on success *response is a new
  * block released with *responseLength.
  */

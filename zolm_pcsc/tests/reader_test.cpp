@@ -179,6 +179,8 @@ TEST(OpenReader, NullOutputsAreRefused) {
     ReaderHandle *handle = nullptr;
     EXPECT_EQ(ErrorOf([&] { OpenReader(pcsc, "Reader A", nullptr, atr, &atrLength); }),
               "invalid argument: handle is null");
+    EXPECT_EQ(ErrorOf([&] { OpenReader(pcsc, "Reader A", &handle, nullptr, &atrLength); }),
+              "invalid argument: atr is null");
     EXPECT_EQ(ErrorOf([&] { OpenReader(pcsc, "Reader A", &handle, atr, nullptr); }),
               "invalid argument: atrLength is null");
     EXPECT_TRUE(pcsc.calls.empty());
