@@ -27,14 +27,17 @@ std::string SubjectOid(const std::string &order, const std::string &key, const s
     return "<OID order=\"" + order + "\"><Key>" + key + "</Key><Value>" + value + "</Value></OID>";
 }
 
-std::string Nested(int levels) {
+std::string Nested(int levels, const std::string &inside = "") {
     std::string open, close;
     for (int i = 0; i < levels; ++i) {
-        open += "<n>";
+        open += "<n>" + inside;
         close += "</n>";
     }
     return open + close;
 }
+
+// Markup that looks like tags but is a comment, character data or an attribute value.
+const std::string kFakeTags = "<!--</n><n>--><![CDATA[</n><n>]]><x a='</n>' b=\"<n>\"/><?pi </n>?>";
 
 // One line per record, every field in order, so a table can state the whole expected record.
 std::string Describe(const RequestTemplate &t) {
@@ -109,6 +112,8 @@ const ReadCase kReadCases[] = {
                                               Doc("") + "\n<!-- trailer -->\n",
      kEmpty},
     {"nesting at the limit", Doc("<X>" + Nested(zolm::kTemplateMaxDepth - 3) + "</X>"), kEmpty},
+    {"tags inside other markup do not nest", Doc("<X>" + Nested(zolm::kTemplateMaxDepth - 3, kFakeTags + kFakeTags) + "</X>"),
+     kEmpty},
 };
 
 class ReadTemplate : public ::testing::TestWithParam<ReadCase> {};
@@ -173,6 +178,8 @@ const ErrorCase kErrorCases[] = {
     {"line counts line feeds", "<response>\n\n<a b></a></response>", "<unspecified file>(3): expected ="},
     {"nesting beyond the limit", "<response>\n" + Nested(zolm::kTemplateMaxDepth) + "</response>",
      "<unspecified file>(2): elements nested deeper than 100 levels"},
+    {"nesting beyond the limit among fake closing tags", Doc(Nested(zolm::kTemplateMaxDepth, kFakeTags)),
+     "<unspecified file>(1): elements nested deeper than 100 levels"},
     // Required parts missing: the path as the reader asks for it.
     {"empty text", "", "No such node (response.SubjectSignTool.SignTool)"},
     {"other root", "<Response>" + kTool + kSubjectAndRest, "No such node (response.SubjectSignTool.SignTool)"},
