@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
@@ -35,6 +36,13 @@ void CMemoryBuffer::Reserve(size_t n) {
 
 void CMemoryBuffer::Append(const void *data, size_t length) {
     if (length == 0) return;
+    auto at = reinterpret_cast<std::uintptr_t>(data), start = reinterpret_cast<std::uintptr_t>(storage_.get());
+    if (storage_ && at >= start && at < start + capacity_ && capacity_ - offset_ - length_ < length) {
+        // Bytes of this buffer's own storage, which growing wipes: append a copy of them.
+        auto copy = Create(data, length);
+        Append(copy->Data(), copy->Length());
+        return;
+    }
     Reserve(length);
     std::memcpy(Data() + length_, data, length);
     length_ += length;

@@ -27,7 +27,7 @@ public:
     // Makes room for n more bytes after the data. New storage has capacity
     // (length + n + 1023) rounded down to a multiple of 1024; the data moves to offset 0.
     void Reserve(size_t n);
-    // Appends bytes (reserving as needed).
+    // Appends bytes (reserving as needed); they may be this buffer's own.
     void Append(const void *data, size_t length);
     // Declares bytes written into reserved room as data; n must fit in the storage.
     void SetLength(size_t n);

@@ -125,6 +125,17 @@ TEST(CMemoryBuffer, OldStorageIsZeroedOnGrowthAndStorageOnDestruction) {
     EXPECT_TRUE(AllZero(current.get(), capacity));
 }
 
+TEST(CMemoryBuffer, AppendingItsOwnBytesSurvivesGrowth) {
+    std::string data(1000, 'a');
+    data[0] = 'b';
+    auto b = CMemoryBuffer::Create(data.data(), data.size());
+    b->Append(b->Data(), b->Length());
+    EXPECT_EQ(b->Capacity(), 2048u);
+    EXPECT_EQ(std::string(reinterpret_cast<const char *>(b->Data()), b->Length()), data + data);
+    b->Append(b->Data(), 10);  // room enough: no growth, no copy needed
+    EXPECT_EQ(std::string(reinterpret_cast<const char *>(b->Data()), b->Length()), data + data + data.substr(0, 10));
+}
+
 TEST(CMemoryBuffer, TerminatedViewAddsAZeroAfterTheData) {
     auto empty = CMemoryBuffer::Create();
     EXPECT_STREQ(empty->TerminatedView(), "");
