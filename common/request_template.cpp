@@ -35,7 +35,8 @@ bool SkipPast(const char *&p, const char *end) {
 
 // Follows the XML parser's own reading of the text (the same markup rules, without building
 // anything) only to learn how deep its recursion would go, and refuses the text if too deep. Where
-// the parser would stop with an error, this stops quietly and leaves the error to the parser.
+// the parser would stop with an error this stops too, or reads on where the parser never gets, and
+// leaves the error to the parser.
 void CheckNestingDepth(const char *text) {
     const char *p = text;
     if (std::strncmp(p, "\xEF\xBB\xBF", 3) == 0) p += 3;
