@@ -367,3 +367,78 @@ TEST_F(CallOrder, FileStagesUseOnlyTheHost) {
 }
 
 }  // namespace
+
+namespace {
+
+// Each library function's own error text, with the code and its description, from the export that
+// calls it.
+TEST_F(CallOrder, EveryLibraryFailureHasItsOwnText) {
+    const char kTemplateWithAll[] = R"(<response><SubjectSignTool><SignTool/></SubjectSignTool>
+      <Subject><OID order="1"><Key>2.5.4.3</Key><Value>N</Value></OID></Subject>
+      <Extensions><BasicKeyUsage><Flag>keyAgreement</Flag></BasicKeyUsage>
+        <ExtendedKeyUsage><OID><Key>1.3.6.1.5.5.7.3.2</Key><Value/></OID></ExtendedKeyUsage>
+        <CertificatePolicies><OID><Key>1.2.643.100.113.1</Key><Value/></OID></CertificatePolicies>
+        <BasicConstraints ca="1"/></Extensions><SignAlgorithm/></response>)";
+    host.PutFile(1, "cert.pem", "c");
+    auto request = [&] { return EXPORT(cp_MakeRequest)(1, "p", kTemplateWithAll); };
+    auto cmc = [&] { return EXPORT(cp_MakeRequestCMC)(1, kTemplateWithAll, "p", "c", "CAS"); };
+    auto sign = [&] {
+        void *signature = nullptr;
+        uint32_t length = 0;
+        char *info = nullptr;
+        return EXPORT(cp_SignData)(1, "p", "x", 1, 0, &signature, &length, &info);
+    };
+    auto generate = [&] { return EXPORT(cp_GenerateKey)(1, "p", "", ""); };
+    struct Case {
+        const char *function;
+        int32_t code;
+        std::function<char *()> call;
+        const char *text;  // up to the source position
+        const char *file;
+    };
+    const Case cases[] = {
+        {"SetCertificateRequestFlags", 150, request,
+         "SetCertificateRequestFlags() failed, MessageProError=150, Ошибка при задании номера версии запроса",
+         "requests"},
+        {"SetDistinguishedNameAttribute", 145, request,
+         "SetDistinguishedNameAttribute() failed, MessageProError=145, Ошибка в формате составного имени", "requests"},
+        {"SetKeyUsage", 203, request,
+         "SetKeyUsage() failed, MessageProError=203, Данный тип расширения сертификата не поддерживается", "requests"},
+        {"AddExtendedKeyUsage", 204, request,
+         "AddExtendedKeyUsage() failed, MessageProError=204, Ошибка при разборе расширений сертификата", "requests"},
+        {"AddCertificatePolicy", 122, request,
+         "AddCertificatePolicy() failed, MessageProError=122, Ошибка при ASN.1-кодировании", "requests"},
+        {"SetBasicConstraints", 212, request, "SetBasicConstraints() failed, MessageProError=212, Внутренняя ошибка",
+         "requests"},
+        {"SetSubjectSignTool", 202, request,
+         "SetSubjectSignTool() failed, MessageProError=202, Данная функция больше не поддерживается", "requests"},
+        {"MakePSECertificateRequest", 149, request,
+         "MakePSECertificateRequest() failed, MessageProError=149, Ошибка при записи в файл запроса", "requests"},
+        {"AddCAs", 164, cmc, "AddCAs() failed, MessageProError=164, Ошибка при чтении сертификата УЦ", "requests"},
+        {"AddPSEPrivateKeyEx", 173, cmc,
+         "AddPSEPrivateKeyEx() failed, MessageProError=173, Ошибка при чтении файла ключа для подписи запроса",
+         "requests"},
+        {"MakePSECertificateRequestEx", 182, cmc,
+         "MakePSECertificateRequestEx() failed, MessageProError=182, Ошибка при создании запроса на сертификат",
+         "requests"},
+        {"AddCAs", 196, sign, "AddCAs() failed, MessageProError=196, Файл с сертификатом УЦ не найден", "signing"},
+        {"InsertCertificateToSign", 159, sign,
+         "InsertCertificateToSign() failed, MessageProError=159, В параметре задан нулевой указатель", "signing"},
+        {"InsertSigningTimeToSign", 160, sign,
+         "InsertSigningTimeToSign() failed, MessageProError=160, Размер заданного буфера меньше требуемого", "signing"},
+        {"SignBufferEx", 118, sign,
+         "SignBufferEx() failed, MessageProError=118, Ошибка при инициализации процедуры подписи или шифрования",
+         "signing"},
+        {"SetNewKeysAlgorithm", 167, generate,
+         "SetNewKeysAlgorithm() failed, MessageProError=167, Неверно задан алгоритм генерируемых ключей", "provider"},
+    };
+    for (const Case &c : cases) {
+        CONTROL(MesproDouble_Reset)();
+        CONTROL(MesproDouble_Fail)(c.function, c.code);
+        EXPECT_THAT(Take(c.call()), ::testing::AllOf(StartsWith(std::string(c.text) + " (" + c.file + ".cpp:"),
+                                                     MatchesRegex(".*:[0-9]+\\)")))
+            << c.function;
+    }
+}
+
+}  // namespace
