@@ -149,7 +149,7 @@ std::string VerifyBytes(std::span<const uint8_t> file, const TrustedRoots &roots
     // The signatures over exactly the preceding bytes first, the certificates afterwards.
     BioPtr data = MemoryBio(content);
     if (CMS_verify(cms.get(), nullptr, nullptr, data.get(), nullptr, CMS_BINARY | CMS_NO_SIGNER_CERT_VERIFY) != 1)
-        Refuse(Refusal::kBadDigest, "the code signature does not match the file (" + OpenSslReason() + ")");
+        Refuse(Refusal::kBadDigest, "the code signature does not match the file");
 
     BorrowedCertStackPtr signers(CMS_get0_signers(cms.get()));
     CertStackPtr included(CMS_get1_certs(cms.get()));
