@@ -85,9 +85,6 @@ void WriteWholeFile(const std::string &path, const void *data, size_t length, bo
     Flush(fd.Get(), path);
 }
 
-// SPLASH_EXE and BSPATCH_EXE join this table when their programs are built into the starter.
-std::optional<std::span<const uint8_t>> EmbeddedResource(std::string_view) { return std::nullopt; }
-
 std::string WriteResourceToTempFile(std::string_view name, ResourceLookup lookup) {
     std::string path = CreateTempFile();
     try {
