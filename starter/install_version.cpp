@@ -72,7 +72,7 @@ void Apply(const PatchEntry &entry, const std::string &oldFile, const std::strin
     std::string patchFile = CreateTempFile();
     try {
         SecureBytes data = entry.DecodeData();
-        WriteWholeFile(patchFile, data.data(), data.size(), true);
+        WriteWholeFile(patchFile, data.data(), data.size(), true, false);  // temporary: no flush
         data.Wipe();
         int code = RunPatcher(toolPath, oldFile, newFile, patchFile, tool);
         if (code != 0)
