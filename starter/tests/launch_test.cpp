@@ -169,7 +169,7 @@ protected:
                     {"application.title", "Демо"},
                     {"probe.url", "https://probe.example/ok"}};
     }
-    void Run(std::vector<std::string> args = {}) {
+    void Run(std::vector<std::string> args = {}, bool isWine = false) {
         roots = std::make_unique<codesign::TrustedRoots>(Roots());
         LaunchServices s;
         s.readSetting = [this](std::string_view key) {
@@ -180,6 +180,7 @@ protected:
         s.programDirectory = dir.path() + "/";
         s.showFinalError = [this](const std::string &text) { shown.push_back(text); };
         s.roots = roots.get();
+        s.isWine = isWine;
         ApplicationLauncher(std::move(s), std::move(args)).RunApplication("proxy:3128", "", "", "GUID-1");
     }
 
@@ -205,6 +206,12 @@ TEST_F(Launch, TheEnvironmentIsSetAndASignedApplicationStarts) {
         ASSERT_NE(actual, nullptr) << name << " is not set";  // empty values stay set
         EXPECT_EQ(actual, value) << name;
     }
+}
+
+TEST_F(Launch, UnderWineAnUnsignedApplicationStarts) {
+    Program("VERSIONS/2.0/app", "/bin/true", nullptr);
+    Run({}, true);
+    EXPECT_TRUE(shown.empty()) << shown.front();
 }
 
 TEST_F(Launch, FailuresEndInTheFinalErrorMessage) {
