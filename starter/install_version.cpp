@@ -174,6 +174,9 @@ void ApplyPatch(const std::string &currentFolder, const std::string &workingFold
 
 void InstallVersion(const std::string &current, const std::string &next, const PatchDocument &answer, bool full,
                     const PatchTool &tool) {
+    // The new version's name comes from the answer and becomes a folder name beside the others.
+    if (next.empty() || next == "." || next == ".." || next.find_first_of(std::string("/\\\0", 3)) != std::string::npos)
+        throw StarterError("invalid version name: " + next + " (?!)");
     const std::string currentFolder = WithoutTrailingSlash(VersionDirectory(current));
     const std::string newFolder = WithoutTrailingSlash(VersionDirectory(next));
 

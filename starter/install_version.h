@@ -20,7 +20,9 @@ struct PatchTool {
 // Makes the version n current, building its folder from the current version c and the answer
 // unless it exists already (then, without the full flag, only "versions.current" is switched; with
 // it, the old folder is deleted first). Returns once "versions.current" names n. On failure the
-// working folder is deleted and the error raised; c and "versions.current" are unchanged.
+// working folder is deleted and the error raised; c and "versions.current" are unchanged. A new
+// version's name that is not a plain folder name (empty, ".", "..", or holding "/" or "\") is
+// refused with "invalid version name: %s (?!)" before anything is written.
 void InstallVersion(const std::string &current, const std::string &next, const PatchDocument &answer, bool full,
                     const PatchTool &tool = {});
 

@@ -281,6 +281,21 @@ TEST_F(RefusedAnswers, LeaveTheInstallationUntouched) {
     }
 }
 
+TEST_F(RefusedAnswers, VersionNamesThatAreNotFolderNames) {
+    PatchDocument doc = Doc(MakePatch());
+    for (const std::string version : {"", ".", "..", "../../escape", "1.0.1/x", "a\\b"}) {
+        try {
+            InstallVersion("1.0.0", version, doc, false);
+            ADD_FAILURE() << "installed " << version;
+        } catch (const StarterError &e) {
+            EXPECT_EQ(std::string(e.what()), "invalid version name: " + version + " (?!)");
+        }
+    }
+    EXPECT_EQ(ReadSetting("versions.current"), "1.0.0");
+    EXPECT_EQ(VersionFolders(), (std::vector<std::string>{"1.0.0"}));
+    EXPECT_FALSE(fs::exists(program / "escape"));
+}
+
 TEST_F(RefusedAnswers, APatchToolWithoutOurSignatureDoesNotRun) {
     PatchTool tool;
     tool.resources = [](std::string_view name) -> std::optional<std::span<const uint8_t>> {
