@@ -66,7 +66,7 @@ Measure InChild(Body body) {
     pid_t pid = ::fork();
     if (pid == 0) ::_exit(body());
     int status = 0;
-    rusage usage {};
+    rusage usage{};
     ::wait4(pid, &status, 0, &usage);
     Measure m{std::chrono::duration<double>(Clock::now() - start).count(), usage.ru_maxrss};
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
@@ -142,8 +142,8 @@ int main(int argc, char **argv) {
             continue;
         }
         SecureBytes data = e.DecodeData();
-        std::ofstream(patch, std::ios::binary).write(reinterpret_cast<const char *>(data.data()),
-                                                     static_cast<std::streamsize>(data.size()));
+        std::ofstream(patch, std::ios::binary)
+            .write(reinterpret_cast<const char *>(data.data()), static_cast<std::streamsize>(data.size()));
         bool add = e.Mode() == "add";
         if (add) script += "mkdir -p \"$(dirname \"$1/work/" + file + "\")\"\n";
         script += "bspatch " + (add ? std::string("/dev/null") : "\"$1/1.0.0/" + file + "\"") + " \"$1/work/" + file +
@@ -181,10 +181,13 @@ int main(int argc, char **argv) {
         ours.push_back(m.seconds);
         peakKb = std::max(peakKb, m.peakKb);
         prepare(program);
-        baseline.push_back(InChild([&] {
-                               return std::system(("sh " + Quoted(root + "/baseline.sh") + " " +
-                                                   Quoted(program + "/VERSIONS")).c_str()) == 0 ? 0 : 1;
-                           }).seconds);
+        baseline.push_back(
+            InChild([&] {
+                return std::system(
+                           ("sh " + Quoted(root + "/baseline.sh") + " " + Quoted(program + "/VERSIONS")).c_str()) == 0
+                           ? 0
+                           : 1;
+            }).seconds);
     }
     std::sort(ours.begin(), ours.end());
     std::sort(baseline.begin(), baseline.end());

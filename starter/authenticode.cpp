@@ -14,8 +14,7 @@ namespace zolm::starter {
 using platform::UniqueFd;
 namespace codesign = platform::codesign;
 
-UniqueFd VerifyFileSignature(const std::string &path, const std::string &signer,
-                             const codesign::TrustedRoots &roots) {
+UniqueFd VerifyFileSignature(const std::string &path, const std::string &signer, const codesign::TrustedRoots &roots) {
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd.Valid()) return fd;
     // Only a regular file can be a program: a folder does not open, as on the system the starter was

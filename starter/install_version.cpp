@@ -17,8 +17,8 @@
 #include "starter/process_start.h"
 #include "starter/random_text.h"
 #include "starter/start_config.h"
-#include "starter/startup.h"
 #include "starter/starter_error.h"
+#include "starter/startup.h"
 
 namespace zolm::starter {
 namespace {
@@ -58,7 +58,10 @@ void GiveExecuteBitsToPrograms(const std::string &path) {
     if (!fd.Valid()) RaiseLastError(Call("CreateFile", path), errno);
     char head[4] = {};
     ssize_t got = ::pread(fd.Get(), head, sizeof head, 0);
-    bool program = (got == 4 && std::string_view(head, 4) == "\x7f" "ELF") || (got >= 2 && head[0] == '#' && head[1] == '!');
+    bool program = (got == 4 && std::string_view(head, 4) ==
+                                    "\x7f"
+                                    "ELF") ||
+                   (got >= 2 && head[0] == '#' && head[1] == '!');
     if (!program) return;
     struct stat st {};
     if (::fstat(fd.Get(), &st) != 0) RaiseLastError(Call("SetFileAttributes", path), errno);
@@ -67,8 +70,8 @@ void GiveExecuteBitsToPrograms(const std::string &path) {
 }
 
 // Step 6 of an entry: the patch data into a temporary file, the tool, the digest of the result.
-void Apply(const PatchEntry &entry, const std::string &oldFile, const std::string &newFile,
-           const std::string &expected, const std::string &toolPath, const PatchTool &tool) {
+void Apply(const PatchEntry &entry, const std::string &oldFile, const std::string &newFile, const std::string &expected,
+           const std::string &toolPath, const PatchTool &tool) {
     std::string patchFile = CreateTempFile();
     try {
         SecureBytes data = entry.DecodeData();
@@ -116,8 +119,8 @@ std::string CheckRelativePath(const std::string &name) {
 int RunPatcher(const std::string &toolPath, const std::string &oldFile, const std::string &newFile,
                const std::string &patchFile, const PatchTool &tool) {
     ProcessRequest request{{toolPath, oldFile, newFile, patchFile}, "", true};
-    pid_t pid = IsWine() ? StartFromPath(toolPath, request)
-                         : SignedStart(toolPath, request, kRequiredSigner, RootsOf(tool));
+    pid_t pid =
+        IsWine() ? StartFromPath(toolPath, request) : SignedStart(toolPath, request, kRequiredSigner, RootsOf(tool));
     if (pid < 0) RaiseLastError(Call("CreateProcess", toolPath), errno);
     return WaitForExit(pid);
 }

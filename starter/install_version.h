@@ -13,7 +13,7 @@ namespace zolm::starter {
 
 // Where the patch tool comes from and whom it must be signed by; tests put their own in.
 struct PatchTool {
-    ResourceLookup resources = EmbeddedResource;  // provides "BSPATCH_EXE"
+    ResourceLookup resources = EmbeddedResource;              // provides "BSPATCH_EXE"
     const platform::codesign::TrustedRoots *roots = nullptr;  // null: the built-in roots
 };
 

@@ -124,8 +124,8 @@ PatchDocument PatchDocument::Parse(const void *data, size_t size) {
     // Answers may carry whole programs, hence HUGE; a DTD has no place in them and is refused, so
     // no entity can expand.
     auto doc = std::make_shared<Doc>();
-    doc->doc = xmlCtxtReadMemory(ctxt.get(), static_cast<const char *>(data), static_cast<int>(size), nullptr,
-                                 nullptr, XML_PARSE_NONET | XML_PARSE_HUGE | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+    doc->doc = xmlCtxtReadMemory(ctxt.get(), static_cast<const char *>(data), static_cast<int>(size), nullptr, nullptr,
+                                 XML_PARSE_NONET | XML_PARSE_HUGE | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
     if (doc->doc == nullptr) {
         const xmlError *error = xmlCtxtGetLastError(ctxt.get());
         std::string reason = error != nullptr && error->message != nullptr ? TrimBlanks(error->message)

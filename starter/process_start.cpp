@@ -70,9 +70,7 @@ pid_t Start(int fd, const char *path, const ProcessRequest &request) {
 
 pid_t StartFromDescriptor(int fd, const ProcessRequest &request) { return Start(fd, nullptr, request); }
 
-pid_t StartFromPath(const std::string &path, const ProcessRequest &request) {
-    return Start(-1, path.c_str(), request);
-}
+pid_t StartFromPath(const std::string &path, const ProcessRequest &request) { return Start(-1, path.c_str(), request); }
 
 int WaitForExit(pid_t pid) {
     int status = 0;

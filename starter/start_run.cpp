@@ -15,18 +15,22 @@ void SetApplicationEnvironment(const std::string &proxyServer, const std::string
                                const std::string &proxyPassword, const std::string &cryptoUrl,
                                const std::string &splashGuid, const std::string &startDirectory) {
     const std::pair<const char *, const std::string *> variables[] = {
-        {"HTTPS_PROXY_SERVER", &proxyServer}, {"HTTPS_PROXY_USERNAME", &proxyUsername},
-        {"HTTPS_PROXY_PASSWORD", &proxyPassword}, {"CRYPTO_URL", &cryptoUrl},
-        {"SPLASH_GUID", &splashGuid},         {"START_DIRECTORY", &startDirectory},
+        {"HTTPS_PROXY_SERVER", &proxyServer},
+        {"HTTPS_PROXY_USERNAME", &proxyUsername},
+        {"HTTPS_PROXY_PASSWORD", &proxyPassword},
+        {"CRYPTO_URL", &cryptoUrl},
+        {"SPLASH_GUID", &splashGuid},
+        {"START_DIRECTORY", &startDirectory},
     };
     for (const auto &[name, value] : variables)
-        if (::setenv(name, value->c_str(), 1) != 0) RaiseLastError("SetEnvironmentVariable(\"" + std::string(name) + "\")");
+        if (::setenv(name, value->c_str(), 1) != 0)
+            RaiseLastError("SetEnvironmentVariable(\"" + std::string(name) + "\")");
 }
 
 void ApplicationLauncher::Launch(const std::string &proxyServer, const std::string &proxyUsername,
                                  const std::string &proxyPassword, const std::string &splashGuid) {
-    SetApplicationEnvironment(proxyServer, proxyUsername, proxyPassword, services_.readSetting("probe.url"),
-                              splashGuid, services_.programDirectory);
+    SetApplicationEnvironment(proxyServer, proxyUsername, proxyPassword, services_.readSetting("probe.url"), splashGuid,
+                              services_.programDirectory);
     std::string folder = services_.versionDirectory(services_.readSetting("versions.current"));
     std::string executable = folder + services_.readSetting("application.main");
 
@@ -34,11 +38,11 @@ void ApplicationLauncher::Launch(const std::string &proxyServer, const std::stri
     request.argv.push_back(executable);
     request.argv.insert(request.argv.end(), arguments_.begin(), arguments_.end());
     request.currentDirectory = folder;
-    pid_t pid = services_.isWine
-                    ? StartFromPath(executable, request)
-                    : SignedStart(executable, request, kRequiredSigner,
-                                  services_.roots != nullptr ? *services_.roots
-                                                             : platform::codesign::TrustedRoots::BuiltIn());
+    pid_t pid =
+        services_.isWine
+            ? StartFromPath(executable, request)
+            : SignedStart(executable, request, kRequiredSigner,
+                          services_.roots != nullptr ? *services_.roots : platform::codesign::TrustedRoots::BuiltIn());
     if (pid < 0) RaiseLastError("CreateProcess(\"" + executable + "\")", errno);
     // The start has returned once the program runs: the Linux counterpart of waiting until it is
     // ready for input. The child is not waited for; it outlives the starter.
@@ -51,8 +55,7 @@ void ApplicationLauncher::RunApplication(const std::string &proxyServer, const s
     } catch (const std::exception &e) {
         try {
             std::string title = services_.readSetting("application.title");
-            services_.showFinalError("При запуске приложения \"" + title + "\" произошла ошибка:\r\n\r\n" +
-                                     e.what());
+            services_.showFinalError("При запуске приложения \"" + title + "\" произошла ошибка:\r\n\r\n" + e.what());
         } catch (...) {
             // Nothing is left to tell the user with; the run ends normally.
         }

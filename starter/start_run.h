@@ -15,7 +15,7 @@ namespace zolm::starter {
 struct LaunchServices {
     std::function<std::string(std::string_view)> readSetting;
     std::function<std::string(std::string_view)> versionDirectory;  // with trailing "/"
-    std::string programDirectory;                                      // with trailing "/"
+    std::string programDirectory;                                   // with trailing "/"
     // The error dialog in its final form (the splash goes for good).
     std::function<void(const std::string &)> showFinalError;
     bool isWine = false;

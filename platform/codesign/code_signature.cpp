@@ -47,8 +47,8 @@ std::string OpenSslReason() {
 BioPtr MemoryBio(std::span<const uint8_t> bytes) {
     // A read-only BIO over the caller's bytes; its length is an int.
     if (bytes.size() > static_cast<size_t>(INT32_MAX)) throw std::length_error("file too large to verify");
-    BioPtr bio(BIO_new_mem_buf(bytes.empty() ? "" : static_cast<const void *>(bytes.data()),
-                               static_cast<int>(bytes.size())));
+    BioPtr bio(
+        BIO_new_mem_buf(bytes.empty() ? "" : static_cast<const void *>(bytes.data()), static_cast<int>(bytes.size())));
     if (!bio) throw std::bad_alloc();
     return bio;
 }
@@ -76,8 +76,8 @@ void CheckSigner(X509 *signer, STACK_OF(X509) * untrusted, const TrustedRoots &r
         int error = X509_STORE_CTX_get_error(ctx.get());
         std::string reason = X509_verify_cert_error_string(error);
         if (error == X509_V_ERR_CERT_HAS_EXPIRED || error == X509_V_ERR_CERT_NOT_YET_VALID)
-            Refuse(Refusal::kExpired, "a certificate of the code signature is outside its validity period (" +
-                                          reason + ")");
+            Refuse(Refusal::kExpired,
+                   "a certificate of the code signature is outside its validity period (" + reason + ")");
         Refuse(Refusal::kUntrustedRoot,
                "the code signature's certificate does not chain to a trusted root (" + reason + ")");
     }
@@ -155,7 +155,8 @@ std::string VerifyBytes(std::span<const uint8_t> file, const TrustedRoots &roots
     CertStackPtr included(CMS_get1_certs(cms.get()));
     if (!signers || sk_X509_num(signers.get()) == 0)
         Refuse(Refusal::kNotSigned, "the file's code signature has no signer");
-    for (int i = 0; i < sk_X509_num(signers.get()); ++i) CheckSigner(sk_X509_value(signers.get(), i), included.get(), roots);
+    for (int i = 0; i < sk_X509_num(signers.get()); ++i)
+        CheckSigner(sk_X509_value(signers.get(), i), included.get(), roots);
     return CommonName(sk_X509_value(signers.get(), 0));
 }
 
@@ -210,8 +211,8 @@ std::vector<uint8_t> MakeSignatureBlock(std::span<const uint8_t> content, const 
     ERR_clear_error();
     BioPtr data = MemoryBio(content);
     const Signer::Material &m = signer.material();
-    CmsPtr cms(CMS_sign(m.cert.get(), m.key.get(), m.chain.get(), data.get(),
-                        CMS_DETACHED | CMS_BINARY | CMS_NOSMIMECAP));
+    CmsPtr cms(
+        CMS_sign(m.cert.get(), m.key.get(), m.chain.get(), data.get(), CMS_DETACHED | CMS_BINARY | CMS_NOSMIMECAP));
     if (!cms) throw std::runtime_error("CMS signing failed: " + OpenSslReason());
     int length = i2d_CMS_ContentInfo(cms.get(), nullptr);
     if (length <= 0) throw std::runtime_error("CMS encoding failed: " + OpenSslReason());

@@ -28,11 +28,11 @@ inline constexpr size_t kTrailerSize = 12;
 // Why a file was refused, with the code the Windows trust check reports for the same case, so the
 // starter's "WinVerifyTrust" message keeps its meaning. kReadFailed carries the errno instead.
 enum class Refusal : int32_t {
-    kNotSigned = static_cast<int32_t>(0x800B0100),       // TRUST_E_NOSIGNATURE
-    kBadDigest = static_cast<int32_t>(0x80096010),       // TRUST_E_BAD_DIGEST
-    kUntrustedRoot = static_cast<int32_t>(0x800B0109),   // CERT_E_UNTRUSTEDROOT
-    kExpired = static_cast<int32_t>(0x800B0101),         // CERT_E_EXPIRED
-    kWrongUsage = static_cast<int32_t>(0x800B0110),      // CERT_E_WRONG_USAGE
+    kNotSigned = static_cast<int32_t>(0x800B0100),      // TRUST_E_NOSIGNATURE
+    kBadDigest = static_cast<int32_t>(0x80096010),      // TRUST_E_BAD_DIGEST
+    kUntrustedRoot = static_cast<int32_t>(0x800B0109),  // CERT_E_UNTRUSTEDROOT
+    kExpired = static_cast<int32_t>(0x800B0101),        // CERT_E_EXPIRED
+    kWrongUsage = static_cast<int32_t>(0x800B0110),     // CERT_E_WRONG_USAGE
     kReadFailed = 0,
 };
 

@@ -1,9 +1,9 @@
 // Crash safety: installations killed with SIGKILL at random moments. After every kill "start.ini"
 // is whole, "versions.current" names a complete version whose every file has its expected digest,
 // and the next run completes the update. ZOLM_CRASH_TRIALS raises the number of trials.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -56,13 +56,16 @@ TEST(InstallCrashSafety, KilledInstallationsLeaveAWholeVersionAndComplete) {
     std::mt19937 random(12345);
     const std::string v1 = source / "1.0.0", v2 = source / "1.0.1";
     for (int i = 0; i < 40; ++i) {
-        std::string name = (i % 3 == 0 ? "lib/" : i % 3 == 1 ? "data/sub/" : "") + std::string("file") + std::to_string(i);
+        std::string name = (i % 3 == 0   ? "lib/"
+                            : i % 3 == 1 ? "data/sub/"
+                                         : "") +
+                           std::string("file") + std::to_string(i);
         std::string content(10000 + random() % 50000, '\0');
         for (auto &c : content) c = static_cast<char>(random() % 7);  // compressible, like programs
         fs::create_directories(fs::path(v1 + "/" + name).parent_path());
         fs::create_directories(fs::path(v2 + "/" + name).parent_path());
         WriteFile(v1 + "/" + name, content);
-        if (i % 12 == 5) continue;  // removed
+        if (i % 12 == 5) continue;                                                        // removed
         if (i % 4 == 1) content.replace(content.size() / 3, 300, std::string(300, 'z'));  // modified
         WriteFile(v2 + "/" + name, content);
     }
@@ -71,7 +74,8 @@ TEST(InstallCrashSafety, KilledInstallationsLeaveAWholeVersionAndComplete) {
         WriteFile(v2 + "/added/n" + std::to_string(i) + "/new.bin", std::string(20000 + 1000 * i, 'a' + i));
     }
     const std::string answer = source / "answer.xml";
-    ASSERT_EQ(std::system((std::string(ZOLM_PATCHMAKER) + " '" + v1 + "' '" + v2 + "' --out '" + answer + "'").c_str()), 0);
+    ASSERT_EQ(std::system((std::string(ZOLM_PATCHMAKER) + " '" + v1 + "' '" + v2 + "' --out '" + answer + "'").c_str()),
+              0);
     WriteFile(answer, "<response>" + ReadFile(answer) + "</response>");
     const auto before = Files(v1), after = Files(v2);
 
@@ -88,7 +92,8 @@ TEST(InstallCrashSafety, KilledInstallationsLeaveAWholeVersionAndComplete) {
     auto started = std::chrono::steady_clock::now();
     ASSERT_EQ(Finish(StartClient(program.path(), answer, temp.path())), 0);
     const auto span = std::chrono::steady_clock::now() - started;
-    std::printf("one installation: %lld ms\n", static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(span).count()));
+    std::printf("one installation: %lld ms\n",
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(span).count()));
     ASSERT_EQ(ReadFile(program / "start.ini"), kIniAfter);
     ASSERT_EQ(Files(versions + "/1.0.1"), after);
 

@@ -174,7 +174,9 @@ struct Refused {
 
 class RefusedAnswers : public Install {};
 
-std::string Answer(const std::string &entries) { return "<response><patch version=\"1.0.1\">" + entries + "</patch></response>"; }
+std::string Answer(const std::string &entries) {
+    return "<response><patch version=\"1.0.1\">" + entries + "</patch></response>";
+}
 
 TEST_F(RefusedAnswers, LeaveTheInstallationUntouched) {
     const std::string readmeSha = FileSha1(Versions() + "/1.0.0/readme.txt");
@@ -317,11 +319,22 @@ TEST_F(RefusedAnswers, APatchToolWithoutOurSignatureDoesNotRun) {
 
 TEST(CheckRelativePathTest, Names) {
     const std::pair<const char *, const char *> cases[] = {
-        {"a.b/c-d_e.txt", "a.b/c-d_e.txt"}, {"x", "x"}, {"_", "_"}, {"A/b/C", "A/b/C"},
-        {"", "empty file path (?!)"},       {".", "invalid file path (?!)"},  {"x.", "invalid file path (?!)"},
-        {".x", "invalid file path (?!)"},   {"../x", "invalid file path (?!)"}, {"a/../b", "invalid file path (?!)"},
-        {"/x", "invalid file path (?!)"},   {"x/", "invalid file path (?!)"},  {"a//b", "invalid file path (?!)"},
-        {"a\\b", "invalid file path (?!)"}, {"a b", "invalid file path (?!)"}, {"a:b", "invalid file path (?!)"},
+        {"a.b/c-d_e.txt", "a.b/c-d_e.txt"},
+        {"x", "x"},
+        {"_", "_"},
+        {"A/b/C", "A/b/C"},
+        {"", "empty file path (?!)"},
+        {".", "invalid file path (?!)"},
+        {"x.", "invalid file path (?!)"},
+        {".x", "invalid file path (?!)"},
+        {"../x", "invalid file path (?!)"},
+        {"a/../b", "invalid file path (?!)"},
+        {"/x", "invalid file path (?!)"},
+        {"x/", "invalid file path (?!)"},
+        {"a//b", "invalid file path (?!)"},
+        {"a\\b", "invalid file path (?!)"},
+        {"a b", "invalid file path (?!)"},
+        {"a:b", "invalid file path (?!)"},
         {"ж", "invalid file path (?!)"},
     };
     for (const auto &[name, expected] : cases) {
@@ -351,7 +364,8 @@ TEST(PatchDocumentTest, MalformedAndHostileDocumentsAreRefused) {
                                    "<!DOCTYPE r [<!ENTITY a \"aaaa\">]><response>&a;</response>"})
         EXPECT_THROW(PatchDocument::Parse(text.data(), text.size()), StarterError) << text;
     // Entries are the element children of every patch element, comments and texts aside.
-    std::string text = "<response><patch version=\"2\"> <add name=\"a\"/><!-- c --><remove name=\"b\"/>x</patch></response>";
+    std::string text =
+        "<response><patch version=\"2\"> <add name=\"a\"/><!-- c --><remove name=\"b\"/>x</patch></response>";
     PatchDocument doc = PatchDocument::Parse(text.data(), text.size());
     ASSERT_EQ(doc.Entries().size(), 2u);
     EXPECT_EQ(doc.Entries()[1].Mode(), "remove");
@@ -360,8 +374,9 @@ TEST(PatchDocumentTest, MalformedAndHostileDocumentsAreRefused) {
 }
 
 TEST(PatchDocumentTest, Base64WithLineBreaksAndBlanks) {
-    std::string text = "<response><patch><add name=\"a\">\n  SGVs\r\n bG8s IHdv\tcmxk\n</add><add>SGk=</add>"
-                       "<add>SGk</add><add>S=Gk</add><add></add></patch></response>";
+    std::string text =
+        "<response><patch><add name=\"a\">\n  SGVs\r\n bG8s IHdv\tcmxk\n</add><add>SGk=</add>"
+        "<add>SGk</add><add>S=Gk</add><add></add></patch></response>";
     PatchDocument doc = PatchDocument::Parse(text.data(), text.size());
     auto entries = doc.Entries();
     SecureBytes hello = entries[0].DecodeData();

@@ -29,8 +29,8 @@ protected:
     RunResult Start(const std::vector<std::string> &args) {
         std::vector<std::string> argv = {program / "starter"};
         argv.insert(argv.end(), args.begin(), args.end());
-        return RunProgram(argv, {"APPDATA=" + appdata.path(), "XDG_RUNTIME_DIR=" + runtime.path(),
-                                 "HTTPS_PROXY_PASSWORD=leaked"});
+        return RunProgram(
+            argv, {"APPDATA=" + appdata.path(), "XDG_RUNTIME_DIR=" + runtime.path(), "HTTPS_PROXY_PASSWORD=leaked"});
     }
     TempDir program, appdata, runtime;
 };
@@ -38,18 +38,23 @@ protected:
 TEST_F(StarterLaunch, TheSignedApplicationGetsEnvironmentFolderAndArguments) {
     RunResult r = Start({"with blank", "quote\"inside", "", "'single'"});
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.out, "zolm-demoapp started\n"
-                     "HTTPS_PROXY_SERVER=\n"
-                     "HTTPS_PROXY_USERNAME=\n"
-                     "HTTPS_PROXY_PASSWORD=\n"
-                     "CRYPTO_URL=https://probe.example/\n"
-                     "SPLASH_GUID=\n"
-                     "START_DIRECTORY=" + program.path() + "/\n"
-                     "current folder: " + program.path() + "/VERSIONS/1.0.0\n"
-                     "argument 1: [with blank]\n"
-                     "argument 2: [quote\"inside]\n"
-                     "argument 3: []\n"
-                     "argument 4: ['single']\n");
+    EXPECT_EQ(r.out,
+              "zolm-demoapp started\n"
+              "HTTPS_PROXY_SERVER=\n"
+              "HTTPS_PROXY_USERNAME=\n"
+              "HTTPS_PROXY_PASSWORD=\n"
+              "CRYPTO_URL=https://probe.example/\n"
+              "SPLASH_GUID=\n"
+              "START_DIRECTORY=" +
+                  program.path() +
+                  "/\n"
+                  "current folder: " +
+                  program.path() +
+                  "/VERSIONS/1.0.0\n"
+                  "argument 1: [with blank]\n"
+                  "argument 2: [quote\"inside]\n"
+                  "argument 3: []\n"
+                  "argument 4: ['single']\n");
 }
 
 TEST_F(StarterLaunch, AnotherPublisherUnderTheSameRootIsRefused) {

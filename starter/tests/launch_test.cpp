@@ -194,12 +194,8 @@ TEST_F(Launch, TheEnvironmentIsSetAndASignedApplicationStarts) {
     Run({"a b"});
     EXPECT_TRUE(shown.empty()) << shown.front();
     const std::pair<const char *, std::string> expected[] = {
-        {"HTTPS_PROXY_SERVER", "proxy:3128"},
-        {"HTTPS_PROXY_USERNAME", ""},
-        {"HTTPS_PROXY_PASSWORD", ""},
-        {"CRYPTO_URL", "https://probe.example/ok"},
-        {"SPLASH_GUID", "GUID-1"},
-        {"START_DIRECTORY", dir.path() + "/"},
+        {"HTTPS_PROXY_SERVER", "proxy:3128"},       {"HTTPS_PROXY_USERNAME", ""}, {"HTTPS_PROXY_PASSWORD", ""},
+        {"CRYPTO_URL", "https://probe.example/ok"}, {"SPLASH_GUID", "GUID-1"},    {"START_DIRECTORY", dir.path() + "/"},
     };
     for (const auto &[name, value] : expected) {
         const char *actual = std::getenv(name);

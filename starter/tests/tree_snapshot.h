@@ -10,9 +10,9 @@
 namespace zolm::starter::testing {
 
 struct TreeItem {
-    char kind = '?';       // 'f' file, 'd' folder, 'l' link
-    mode_t mode = 0;       // permission bits (not for links)
-    std::string digest;    // SHA-1 of a file, target of a link
+    char kind = '?';     // 'f' file, 'd' folder, 'l' link
+    mode_t mode = 0;     // permission bits (not for links)
+    std::string digest;  // SHA-1 of a file, target of a link
     bool operator==(const TreeItem &) const = default;
 };
 using Snapshot = std::map<std::string, TreeItem>;

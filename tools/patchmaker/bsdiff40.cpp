@@ -64,7 +64,8 @@ std::vector<uint8_t> WholeFilePatch(const std::vector<uint8_t> &content) {
     PutOffset(static_cast<int64_t>(controlBlock.size()), patch);
     PutOffset(static_cast<int64_t>(diffBlock.size()), patch);
     PutOffset(static_cast<int64_t>(content.size()), patch);
-    for (const auto *block : {&controlBlock, &diffBlock, &extraBlock}) patch.insert(patch.end(), block->begin(), block->end());
+    for (const auto *block : {&controlBlock, &diffBlock, &extraBlock})
+        patch.insert(patch.end(), block->begin(), block->end());
     return patch;
 }
 

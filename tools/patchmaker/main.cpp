@@ -77,11 +77,16 @@ std::string Base64(const std::vector<uint8_t> &data) {
 std::string Escaped(const std::string &text) {
     std::string out;
     for (char c : text) {
-        if (c == '&') out += "&amp;";
-        else if (c == '<') out += "&lt;";
-        else if (c == '>') out += "&gt;";
-        else if (c == '"') out += "&quot;";
-        else out += c;
+        if (c == '&')
+            out += "&amp;";
+        else if (c == '<')
+            out += "&lt;";
+        else if (c == '>')
+            out += "&gt;";
+        else if (c == '"')
+            out += "&quot;";
+        else
+            out += c;
     }
     return out;
 }
@@ -105,8 +110,8 @@ std::string Make(const std::string &oldFolder, const std::string &newFolder, con
         if (!item.link && other != after.end() && other->second.link)
             throw std::runtime_error("link " + name + " differs: a patch cannot carry links");
         if (other == after.end())
-            removes += "  <remove name=\"" + name + "\" hash=\"" + zolm::starter::FileSha1(oldFolder + "/" + name) +
-                       "\"/>\n";
+            removes +=
+                "  <remove name=\"" + name + "\" hash=\"" + zolm::starter::FileSha1(oldFolder + "/" + name) + "\"/>\n";
     }
     for (const auto &[name, item] : after) {
         if (item.link) {

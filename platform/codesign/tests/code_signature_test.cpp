@@ -1,4 +1,6 @@
 // The appended code signature: round trip, every refusal, and interplay with the openssl tool.
+#include "platform/codesign/code_signature.h"
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -9,7 +11,6 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/codesign/code_signature.h"
 #include "test_pki.h"
 
 namespace zolm::platform::codesign {

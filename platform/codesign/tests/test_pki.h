@@ -11,9 +11,9 @@ struct Issued {
 };
 
 struct LeafOptions {
-    bool codeSigning = true;       // the code-signing extended key usage
-    bool anyUsage = false;         // no extended key usage at all
-    bool expired = false;          // validity ended yesterday
+    bool codeSigning = true;  // the code-signing extended key usage
+    bool anyUsage = false;    // no extended key usage at all
+    bool expired = false;     // validity ended yesterday
 };
 
 // A self-signed root CA.
