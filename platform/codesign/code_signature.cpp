@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -96,21 +97,111 @@ std::string ReadTextFile(const std::string &path) {
     return text.str();
 }
 
-}  // namespace
+constexpr size_t kTailSize = kTrailerSize + kMagic.size();
 
-std::optional<SignedLayout> FindSignature(std::span<const uint8_t> file) {
-    const size_t tail = kTrailerSize + kMagic.size();
-    if (file.size() < tail) return std::nullopt;
-    const uint8_t *magic = file.data() + file.size() - kMagic.size();
+// The trailer and magic at the end of a file of fileSize bytes.
+std::optional<SignedLayout> ParseTail(std::span<const uint8_t> tail, uint64_t fileSize) {
+    const uint8_t *magic = tail.data() + kTrailerSize;
     if (std::memcmp(magic, kMagic.data(), kMagic.size()) != 0) return std::nullopt;
-    const uint8_t *trailer = magic - kTrailerSize;
+    const uint8_t *trailer = tail.data();
     // algorithm, hash, id type, signer length, key id length: the kernel's values for PKCS #7.
     if (trailer[0] != 0 || trailer[1] != 0 || trailer[2] != kIdPkcs7 || trailer[3] != 0 || trailer[4] != 0)
         return std::nullopt;
     uint32_t cmsLength = (uint32_t{trailer[8]} << 24) | (uint32_t{trailer[9]} << 16) | (uint32_t{trailer[10]} << 8) |
                          uint32_t{trailer[11]};
-    if (cmsLength == 0 || cmsLength > file.size() - tail) return std::nullopt;
-    return SignedLayout{file.size() - tail - cmsLength, cmsLength};
+    if (cmsLength == 0 || cmsLength > fileSize - kTailSize) return std::nullopt;
+    return SignedLayout{fileSize - kTailSize - cmsLength, cmsLength};
+}
+
+// Reads exactly length bytes at offset; a short read (the file shrank) is EIO.
+void ReadAt(int fd, uint8_t *out, size_t length, uint64_t offset) {
+    size_t have = 0;
+    while (have < length) {
+        ssize_t got = ::pread(fd, out + have, length - have, static_cast<off_t>(offset + have));
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) throw SignatureError(Refusal::kReadFailed, errno, std::strerror(errno));
+        if (got == 0) throw SignatureError(Refusal::kReadFailed, EIO, std::strerror(EIO));
+        have += static_cast<size_t>(got);
+    }
+}
+
+// A read-only BIO over [offset, end) of a descriptor, read with pread; error keeps the errno of a
+// failed or short read.
+struct DescriptorRange {
+    int fd;
+    uint64_t offset;
+    uint64_t end;
+    int error;
+};
+
+int RangeRead(BIO *bio, char *out, size_t length, size_t *done) {
+    auto *range = static_cast<DescriptorRange *>(BIO_get_data(bio));
+    *done = 0;
+    if (range->offset >= range->end || length == 0) return 0;
+    size_t want = static_cast<size_t>(std::min<uint64_t>(length, range->end - range->offset));
+    ssize_t got;
+    do {
+        got = ::pread(range->fd, out, want, static_cast<off_t>(range->offset));
+    } while (got < 0 && errno == EINTR);
+    if (got <= 0) {
+        range->error = got < 0 ? errno : EIO;
+        return 0;
+    }
+    range->offset += static_cast<uint64_t>(got);
+    *done = static_cast<size_t>(got);
+    return 1;
+}
+
+long RangeControl(BIO *bio, int command, long, void *) {
+    auto *range = static_cast<DescriptorRange *>(BIO_get_data(bio));
+    if (command == BIO_CTRL_EOF) return range->offset >= range->end ? 1 : 0;
+    return command == BIO_CTRL_FLUSH ? 1 : 0;
+}
+
+BioPtr RangeBio(DescriptorRange &range) {
+    static BIO_METHOD *method = [] {
+        BIO_METHOD *m = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "descriptor range");
+        if (m == nullptr || BIO_meth_set_read_ex(m, RangeRead) != 1 || BIO_meth_set_ctrl(m, RangeControl) != 1)
+            throw std::bad_alloc();
+        return m;
+    }();
+    BioPtr bio(BIO_new(method));
+    if (!bio) throw std::bad_alloc();
+    BIO_set_data(bio.get(), &range);
+    BIO_set_init(bio.get(), 1);
+    return bio;
+}
+
+// The CMS over the content read from content: structure, signatures over exactly those bytes, then
+// each signer's certificate. range, when given, is where a read error is found.
+std::string VerifyCms(std::span<const uint8_t> der, BIO *content, const TrustedRoots &roots,
+                      const DescriptorRange *range) {
+    const unsigned char *cursor = der.data();
+    CmsPtr cms(d2i_CMS_ContentInfo(nullptr, &cursor, static_cast<long>(der.size())));
+    if (!cms || cursor != der.data() + der.size() || OBJ_obj2nid(CMS_get0_type(cms.get())) != NID_pkcs7_signed ||
+        CMS_is_detached(cms.get()) != 1)
+        Refuse(Refusal::kNotSigned, "the file's code signature is not a detached CMS SignedData");
+
+    bool signaturesHold =
+        CMS_verify(cms.get(), nullptr, nullptr, content, nullptr, CMS_BINARY | CMS_NO_SIGNER_CERT_VERIFY) == 1;
+    if (range != nullptr && range->error != 0)
+        throw SignatureError(Refusal::kReadFailed, range->error, std::strerror(range->error));
+    if (!signaturesHold) Refuse(Refusal::kBadDigest, "the code signature does not match the file");
+
+    BorrowedCertStackPtr signers(CMS_get0_signers(cms.get()));
+    CertStackPtr included(CMS_get1_certs(cms.get()));
+    if (!signers || sk_X509_num(signers.get()) == 0)
+        Refuse(Refusal::kNotSigned, "the file's code signature has no signer");
+    for (int i = 0; i < sk_X509_num(signers.get()); ++i)
+        CheckSigner(sk_X509_value(signers.get(), i), included.get(), roots);
+    return CommonName(sk_X509_value(signers.get(), 0));
+}
+
+}  // namespace
+
+std::optional<SignedLayout> FindSignature(std::span<const uint8_t> file) {
+    if (file.size() < kTailSize) return std::nullopt;
+    return ParseTail(file.last(kTailSize), file.size());
 }
 
 TrustedRoots TrustedRoots::FromPem(std::string_view pem) {
@@ -137,44 +228,27 @@ std::string VerifyBytes(std::span<const uint8_t> file, const TrustedRoots &roots
     ERR_clear_error();
     auto layout = FindSignature(file);
     if (!layout) Refuse(Refusal::kNotSigned, "the file carries no code signature");
-    std::span<const uint8_t> content = file.first(layout->contentLength);
-    std::span<const uint8_t> der = file.subspan(layout->contentLength, layout->cmsLength);
-
-    const unsigned char *cursor = der.data();
-    CmsPtr cms(d2i_CMS_ContentInfo(nullptr, &cursor, static_cast<long>(der.size())));
-    if (!cms || cursor != der.data() + der.size() || OBJ_obj2nid(CMS_get0_type(cms.get())) != NID_pkcs7_signed ||
-        CMS_is_detached(cms.get()) != 1)
-        Refuse(Refusal::kNotSigned, "the file's code signature is not a detached CMS SignedData");
-
-    // The signatures over exactly the preceding bytes first, the certificates afterwards.
-    BioPtr data = MemoryBio(content);
-    if (CMS_verify(cms.get(), nullptr, nullptr, data.get(), nullptr, CMS_BINARY | CMS_NO_SIGNER_CERT_VERIFY) != 1)
-        Refuse(Refusal::kBadDigest, "the code signature does not match the file");
-
-    BorrowedCertStackPtr signers(CMS_get0_signers(cms.get()));
-    CertStackPtr included(CMS_get1_certs(cms.get()));
-    if (!signers || sk_X509_num(signers.get()) == 0)
-        Refuse(Refusal::kNotSigned, "the file's code signature has no signer");
-    for (int i = 0; i < sk_X509_num(signers.get()); ++i)
-        CheckSigner(sk_X509_value(signers.get(), i), included.get(), roots);
-    return CommonName(sk_X509_value(signers.get(), 0));
+    BioPtr content = MemoryBio(file.first(layout->contentLength));
+    return VerifyCms(file.subspan(layout->contentLength, layout->cmsLength), content.get(), roots, nullptr);
 }
 
 std::string VerifyDescriptor(int fd, const TrustedRoots &roots) {
+    ERR_clear_error();
     struct stat st {};
     if (::fstat(fd, &st) != 0) throw SignatureError(Refusal::kReadFailed, errno, std::strerror(errno));
     if (!S_ISREG(st.st_mode)) throw SignatureError(Refusal::kReadFailed, EINVAL, "not a regular file");
-    std::vector<uint8_t> bytes(static_cast<size_t>(st.st_size));
-    size_t have = 0;
-    while (have < bytes.size()) {
-        ssize_t got = ::pread(fd, bytes.data() + have, bytes.size() - have, static_cast<off_t>(have));
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) throw SignatureError(Refusal::kReadFailed, errno, std::strerror(errno));
-        if (got == 0) break;  // the file shrank: what is there is checked, and fails
-        have += static_cast<size_t>(got);
-    }
-    bytes.resize(have);
-    return VerifyBytes(bytes, roots);
+    const uint64_t size = static_cast<uint64_t>(st.st_size);
+    if (size < kTailSize) Refuse(Refusal::kNotSigned, "the file carries no code signature");
+    std::vector<uint8_t> tail(kTailSize);
+    ReadAt(fd, tail.data(), tail.size(), size - kTailSize);
+    auto layout = ParseTail(tail, size);
+    if (!layout) Refuse(Refusal::kNotSigned, "the file carries no code signature");
+    std::vector<uint8_t> der(layout->cmsLength);
+    ReadAt(fd, der.data(), der.size(), layout->contentLength);
+    // The signed bytes are streamed through the digest, never held whole in memory.
+    DescriptorRange range{fd, 0, layout->contentLength, 0};
+    BioPtr content = RangeBio(range);
+    return VerifyCms(der, content.get(), roots, &range);
 }
 
 Signer Signer::FromPem(std::string_view certPem, std::string_view keyPem) {

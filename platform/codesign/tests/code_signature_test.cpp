@@ -136,17 +136,37 @@ TEST_F(CodeSignature, RefusedFiles) {
         {"expired", Signed(SomeProgram(), MakeSigner(*root_, "Quillmoor LLC", {.expired = true})), Refusal::kExpired,
          "a certificate of the code signature is outside its validity period"},
     };
+    // Each file is checked in memory and from a descriptor (which streams the signed bytes).
+    auto fromDescriptor = [&](const Bytes &file) {
+        char name[] = "/tmp/codesign-case-XXXXXX";
+        int fd = ::mkstemp(name);
+        ::unlink(name);
+        if (!file.empty()) {
+            EXPECT_EQ(::write(fd, file.data(), file.size()), static_cast<ssize_t>(file.size()));
+        }
+        try {
+            std::string signer = VerifyDescriptor(fd, Roots());
+            ::close(fd);
+            return signer;
+        } catch (...) {
+            ::close(fd);
+            throw;
+        }
+    };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        try {
-            VerifyBytes(c.file, Roots());
-            ADD_FAILURE() << "accepted";
-        } catch (const SignatureError &e) {
-            EXPECT_EQ(e.refusal(), c.refusal);
-            EXPECT_EQ(e.code(), static_cast<int>(c.refusal));
-            EXPECT_EQ(std::string(e.what()).rfind(c.text, 0), 0u) << e.what();
+        for (bool descriptor : {false, true}) {
+            try {
+                descriptor ? fromDescriptor(c.file) : VerifyBytes(c.file, Roots());
+                ADD_FAILURE() << "accepted";
+            } catch (const SignatureError &e) {
+                EXPECT_EQ(e.refusal(), c.refusal);
+                EXPECT_EQ(e.code(), static_cast<int>(c.refusal));
+                EXPECT_EQ(std::string(e.what()).rfind(c.text, 0), 0u) << e.what();
+            }
         }
     }
+    EXPECT_EQ(fromDescriptor(good), "Quillmoor LLC");
 }
 
 TEST_F(CodeSignature, SignerNameIsTheCommonNameAsWritten) {
