@@ -1,76 +1,63 @@
-// fork, then fexecve or execv in the child; a close-on-exec pipe tells the parent whether the exec
-// happened. The child uses only async-signal-safe calls: the starter has other threads.
+// posix_spawn (a vfork-like clone, cheap even for a large starter) with the program named by its
+// descriptor, "/proc/self/fd/N": the kernel executes the open file itself, as fexecve does, so the
+// path the file was opened by no longer matters. posix_spawn returns only after the child has
+// executed the program or failed to, and then with the exec's error (it reports it through a
+// close-on-exec channel of its own).
 #include "starter/process_start.h"
 
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-
-#include "platform/named_objects.h"
 
 extern char **environ;
 
 namespace zolm::starter {
 namespace {
 
-using zolm::platform::UniqueFd;
-
-// In the child: report the error through the pipe and end without running any handlers.
-[[noreturn]] void ChildFails(int report, int error) {
-    ssize_t ignored = ::write(report, &error, sizeof error);
-    (void)ignored;
-    ::_exit(127);
-}
-
-pid_t Start(int fd, const char *path, const ProcessRequest &request) {
+pid_t Start(const std::string &program, const ProcessRequest &request) {
     std::vector<char *> argv;
     for (const std::string &a : request.argv) argv.push_back(const_cast<char *>(a.c_str()));
     argv.push_back(nullptr);
-    const char *folder = request.currentDirectory.empty() ? nullptr : request.currentDirectory.c_str();
 
-    int ends[2];
-    if (::pipe2(ends, O_CLOEXEC) != 0) return -1;
-    UniqueFd readEnd(ends[0]);
-    UniqueFd writeEnd(ends[1]);
-    pid_t pid = ::fork();
-    if (pid < 0) return -1;
-    if (pid == 0) {
-        int report = writeEnd.Get();
-        if (folder != nullptr && ::chdir(folder) != 0) ChildFails(report, errno);
-        if (request.detached) {
-            ::setsid();
-            int null = ::open("/dev/null", O_RDONLY);
-            if (null < 0 || ::dup2(null, STDIN_FILENO) < 0) ChildFails(report, errno);
-            if (null != STDIN_FILENO) ::close(null);
-        }
-        if (path != nullptr)
-            ::execve(path, argv.data(), environ);
-        else
-            ::fexecve(fd, argv.data(), environ);
-        ChildFails(report, errno);
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    if (int rc = posix_spawn_file_actions_init(&actions); rc != 0) {
+        errno = rc;
+        return -1;
     }
-    writeEnd.Reset();
-    int error = 0;
-    ssize_t got;
-    do {
-        got = ::read(readEnd.Get(), &error, sizeof error);
-    } while (got < 0 && errno == EINTR);
-    if (got == 0) return pid;  // the pipe closed on exec: the program runs
-    // The exec failed: collect the child so no zombie stays behind.
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    if (int rc = posix_spawnattr_init(&attributes); rc != 0) {
+        posix_spawn_file_actions_destroy(&actions);
+        errno = rc;
+        return -1;
     }
-    errno = got == static_cast<ssize_t>(sizeof error) && error != 0 ? error : EIO;
-    return -1;
+    int rc = 0;
+    if (!request.currentDirectory.empty())
+        rc = posix_spawn_file_actions_addchdir_np(&actions, request.currentDirectory.c_str());
+    if (rc == 0 && request.detached) {
+        rc = posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        if (rc == 0) rc = posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+    }
+    pid_t pid = -1;
+    if (rc == 0) rc = posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) {
+        errno = rc;
+        return -1;
+    }
+    return pid;
 }
 
 }  // namespace
 
-pid_t StartFromDescriptor(int fd, const ProcessRequest &request) { return Start(fd, nullptr, request); }
+pid_t StartFromDescriptor(int fd, const ProcessRequest &request) {
+    return Start("/proc/self/fd/" + std::to_string(fd), request);
+}
 
-pid_t StartFromPath(const std::string &path, const ProcessRequest &request) { return Start(-1, path.c_str(), request); }
+pid_t StartFromPath(const std::string &path, const ProcessRequest &request) { return Start(path, request); }
 
 int WaitForExit(pid_t pid) {
     int status = 0;

@@ -1,6 +1,6 @@
-// Process creation for the starter: programs are started from an open descriptor (fexecve), and
-// the start returns once the new program runs, or reports why it could not (the counterpart of
-// CreateProcess followed by WaitForInputIdle).
+// Process creation for the starter: programs are started from an open descriptor (the open file is
+// executed, whatever its path now names), and the start returns once the new program runs, or
+// reports why it could not (the counterpart of CreateProcess followed by WaitForInputIdle).
 #pragma once
 
 #include <sys/types.h>

@@ -55,7 +55,7 @@ TEST(InstallCrashSafety, KilledInstallationsLeaveAWholeVersionAndComplete) {
     TempDir source, program, temp;
     std::mt19937 random(12345);
     const std::string v1 = source / "1.0.0", v2 = source / "1.0.1";
-    for (int i = 0; i < 40; ++i) {
+    for (int i = 0; i < 24; ++i) {
         std::string name = (i % 3 == 0   ? "lib/"
                             : i % 3 == 1 ? "data/sub/"
                                          : "") +
@@ -69,7 +69,7 @@ TEST(InstallCrashSafety, KilledInstallationsLeaveAWholeVersionAndComplete) {
         if (i % 4 == 1) content.replace(content.size() / 3, 300, std::string(300, 'z'));  // modified
         WriteFile(v2 + "/" + name, content);
     }
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0; i < 3; ++i) {
         fs::create_directories(v2 + "/added/n" + std::to_string(i));
         WriteFile(v2 + "/added/n" + std::to_string(i) + "/new.bin", std::string(20000 + 1000 * i, 'a' + i));
     }
