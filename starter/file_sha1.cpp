@@ -33,7 +33,7 @@ std::string FileSha1(const std::string &path) {
 
     std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
     if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_sha1(), nullptr) != 1) throw std::bad_alloc();
-    SecureBytes buffer(size_t{1} << 20);  // file contents: wiped when done
+    SecureBytes buffer(size_t{64} << 10);  // file contents: wiped when done
     for (;;) {
         ssize_t got = ::read(fd.Get(), buffer.data(), buffer.size());
         if (got < 0 && errno == EINTR) continue;
