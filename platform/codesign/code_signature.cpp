@@ -186,7 +186,11 @@ std::string VerifyCms(std::span<const uint8_t> der, BIO *content, const TrustedR
         CMS_verify(cms.get(), nullptr, nullptr, content, nullptr, CMS_BINARY | CMS_NO_SIGNER_CERT_VERIFY) == 1;
     if (range != nullptr && range->error != 0)
         throw SignatureError(Refusal::kReadFailed, range->error, std::strerror(range->error));
-    if (!signaturesHold) Refuse(Refusal::kBadDigest, "the code signature does not match the file");
+    if (!signaturesHold) {
+        if (ERR_GET_REASON(ERR_peek_last_error()) == CMS_R_SIGNER_CERTIFICATE_NOT_FOUND)
+            Refuse(Refusal::kUntrustedRoot, "the code signature does not carry its signer's certificate");
+        Refuse(Refusal::kBadDigest, "the code signature does not match the file");
+    }
 
     BorrowedCertStackPtr signers(CMS_get0_signers(cms.get()));
     CertStackPtr included(CMS_get1_certs(cms.get()));

@@ -259,21 +259,42 @@ TEST_F(SignedFiles, OpensslVerifiesOurSignature) {
               0);
 }
 
-TEST_F(SignedFiles, WeAcceptASignatureMadeByOpenssl) {
+TEST_F(SignedFiles, SignaturesMadeByOpenssl) {
+    // The kernel's sign-file signs without signed attributes and may name the signer by key id; a
+    // signature without the signer's certificate cannot be checked against the roots.
+    struct Case {
+        const char *name;
+        const char *options;
+        std::string expected;
+    } cases[] = {
+        {"default", "", "Quillmoor LLC"},
+        {"no signed attributes", " -noattr", "Quillmoor LLC"},
+        {"signer by key id", " -keyid -noattr", "Quillmoor LLC"},
+        {"SHA-512", " -md sha512", "Quillmoor LLC"},
+        {"without certificates", " -nocerts", "the code signature does not carry its signer's certificate"},
+    };
     WriteBytes("prog", SomeProgram());
-    ASSERT_EQ(Shell(std::string(ZOLM_OPENSSL) +
-                    " cms -sign -binary -outform DER -in prog -signer signer.pem -inkey signer.key -out sig.der"),
-              0);
-    // The kernel's trailer and magic, appended the way scripts/sign-file does.
-    ASSERT_EQ(Shell("cat prog sig.der > signed && len=$(stat -c %s sig.der) && "
-                    "printf '\\000\\000\\002\\000\\000\\000\\000\\000' >> signed && "
-                    "printf \"$(printf '\\\\%03o\\\\%03o\\\\%03o\\\\%03o' $((len>>24&255)) $((len>>16&255)) "
-                    "$((len>>8&255)) $((len&255)))\" >> signed && printf '~Module signature appended~\\n' >> signed"),
-              0);
-    int fd = ::open(Path("signed").c_str(), O_RDONLY | O_CLOEXEC);
-    ASSERT_GE(fd, 0);
-    EXPECT_EQ(VerifyDescriptor(fd, Roots()), "Quillmoor LLC");
-    ::close(fd);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(Shell(std::string(ZOLM_OPENSSL) + " cms -sign -binary -outform DER -in prog -signer signer.pem " +
+                        "-inkey signer.key -out sig.der" + c.options),
+                  0);
+        // The kernel's trailer and magic, appended the way scripts/sign-file does.
+        ASSERT_EQ(
+            Shell("cat prog sig.der > signed && len=$(stat -c %s sig.der) && "
+                  "printf '\\000\\000\\002\\000\\000\\000\\000\\000' >> signed && "
+                  "printf \"$(printf '\\\\%03o\\\\%03o\\\\%03o\\\\%03o' $((len>>24&255)) $((len>>16&255)) "
+                  "$((len>>8&255)) $((len&255)))\" >> signed && printf '~Module signature appended~\\n' >> signed"),
+            0);
+        int fd = ::open(Path("signed").c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        try {
+            EXPECT_EQ(VerifyDescriptor(fd, Roots()), c.expected);
+        } catch (const SignatureError &e) {
+            EXPECT_EQ(e.what(), c.expected);
+        }
+        ::close(fd);
+    }
 }
 
 }  // namespace

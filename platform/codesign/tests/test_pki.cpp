@@ -106,6 +106,7 @@ Issued MakeSigner(const Issued &issuer, const std::string &commonName, const Lea
     X509Ptr cert = Build(commonName, key.get(), parent.cert.get(), options.expired);
     AddExtension(cert.get(), parent.cert.get(), NID_basic_constraints, "critical,CA:FALSE");
     AddExtension(cert.get(), parent.cert.get(), NID_key_usage, "critical,digitalSignature");
+    AddExtension(cert.get(), parent.cert.get(), NID_subject_key_identifier, "hash");
     if (!options.anyUsage)
         AddExtension(cert.get(), parent.cert.get(), NID_ext_key_usage,
                      options.codeSigning ? "codeSigning" : "emailProtection");
