@@ -24,6 +24,10 @@ std::string Unknown(std::string_view call, int code) {
 
 }  // namespace
 
+std::string CallErrorText(std::string_view call, int code, std::string_view message) {
+    return Known(call, code, message);
+}
+
 void RegisterErrorTexts(ErrorTextLookup lookup) { g_secondTable.store(lookup); }
 
 std::string LastErrorText(std::string_view call, int code) {

@@ -15,6 +15,10 @@ std::string LastErrorText(std::string_view call, int code = 0);
 // "(?!)" form with code 0 is used, so the user never sees an empty message.
 [[noreturn]] void RaiseLastError(std::string_view call, int code = 0);
 
+// The same wording for a code and text that do not come from errno (the code signature's trust
+// codes): "Вызов %s вернул ошибку %d: %s".
+std::string CallErrorText(std::string_view call, int code, std::string_view message);
+
 // A second message table for codes outside errno's (the HTTP transport registers its own, as the
 // HTTP library's texts are looked up on Windows). Returns nullptr for codes it does not know.
 using ErrorTextLookup = const char *(*)(int code);

@@ -77,16 +77,13 @@ SecureBytes ReadWholeFile(const std::string &path) {
     return bytes;
 }
 
-void WriteWholeFile(const std::string &path, const void *data, size_t length, bool replace) {
+void WriteWholeFile(const std::string &path, const void *data, size_t length, bool replace, bool flush) {
     int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (replace ? O_TRUNC : O_EXCL);
     UniqueFd fd(::open(path.c_str(), flags, 0666));
     if (!fd.Valid()) RaiseLastError(Quoted("CreateFile", path), errno);
     if (data != nullptr && length != 0) WriteAll(fd.Get(), path, static_cast<const uint8_t *>(data), length);
-    Flush(fd.Get(), path);
+    if (flush) Flush(fd.Get(), path);
 }
-
-// SPLASH_EXE and BSPATCH_EXE join this table when their programs are built into the starter.
-std::optional<std::span<const uint8_t>> EmbeddedResource(std::string_view) { return std::nullopt; }
 
 std::string WriteResourceToTempFile(std::string_view name, ResourceLookup lookup) {
     std::string path = CreateTempFile();

@@ -23,10 +23,11 @@ std::string CreateTempFile();
 // buffer goes.
 SecureBytes ReadWholeFile(const std::string &path);
 
-// Writes length bytes (nothing when data is null or length is 0) and flushes them to disk. replace:
+// Writes length bytes (nothing when data is null or length is 0) and, unless flush is false (data
+// that dies with the run, such as a patch handed to the patch tool), flushes them to disk. replace:
 // create or truncate; otherwise the file must not exist yet. Raises "CreateFile("%s")",
 // "WriteFile("%s")" (EIO on a short write) or "FlushFileBuffers("%s")".
-void WriteWholeFile(const std::string &path, const void *data, size_t length, bool replace);
+void WriteWholeFile(const std::string &path, const void *data, size_t length, bool replace, bool flush = true);
 
 // Looks up one of the starter's embedded resources by name; empty when there is none.
 using ResourceLookup = std::optional<std::span<const uint8_t>> (*)(std::string_view name);
