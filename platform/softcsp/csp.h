@@ -15,8 +15,6 @@
 
 #include "platform/softcsp/csp_codes.h"
 
-#define SOFTCSP_API __attribute__((visibility("default")))
-
 namespace softcsp {
 
 // A provider context: 0 is no context. Released with ReleaseContext.

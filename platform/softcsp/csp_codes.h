@@ -4,6 +4,9 @@
 
 #include <cstdint>
 
+// What libsoftcsp.so exports: its interface and the functions declared with this mark.
+#define SOFTCSP_API __attribute__((visibility("default")))
+
 namespace softcsp {
 
 // Provider types and names.
@@ -59,6 +62,6 @@ constexpr uint32_t SCARD_W_WRONG_CHV = 0x8010006B;
 constexpr uint32_t SCARD_W_CANCELLED_BY_USER = 0x8010006E;
 
 // The published name of a code ("NTE_BAD_KEYSET"), or null for a code outside the list above.
-const char *ErrorName(uint32_t code) noexcept;
+SOFTCSP_API const char *ErrorName(uint32_t code) noexcept;
 
 }  // namespace softcsp
