@@ -110,6 +110,7 @@ TEST_F(BindingTest, RecordTexts) {
 
 TEST_F(BindingTest, DeadCachedHandleIsReplaced) {
     ASSERT_EQ(Init(), "");
+    csp_.released.clear();
     host_.PutFile(1, "container", "abc/");
     int32_t accepted = 0;
     ASSERT_EQ(Result(cp_CheckPassword(1, "pw", &accepted)), "");
