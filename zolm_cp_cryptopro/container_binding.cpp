@@ -19,7 +19,6 @@ std::map<std::string, ContainerRecord> g_names;
 std::map<std::string, softcsp::ProvHandle> g_providerCache;
 std::map<std::string, softcsp::ProvHandle> g_generated;
 
-
 }  // namespace
 
 void CheckCsp() {

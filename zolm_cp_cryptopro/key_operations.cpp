@@ -31,7 +31,8 @@ void GenerateKey(uint32_t medium, const char *password, const char *paramSetOid,
     std::string name;
     std::string path = NewContainerPath(medium, &name);
     softcsp::ProvHandle handle = 0;
-    if (uint32_t code = csp.AcquireContext(&handle, path.c_str(), provider.name, provider.type, softcsp::CRYPT_NEWKEYSET))
+    if (uint32_t code =
+            csp.AcquireContext(&handle, path.c_str(), provider.name, provider.type, softcsp::CRYPT_NEWKEYSET))
         CRYPTOAPI_FAILURE("CryptAcquireContext", code);
     try {
         std::string serial = zolm::SerialNumber(medium);
@@ -64,9 +65,9 @@ void MakeRequest(uint32_t medium, const RequestContent &content) {
     if (uint32_t code = csp.ExportPublicKeyInfo(handle, softcsp::AT_SIGNATURE, &publicKeyInfo))
         CRYPTOAPI_FAILURE("CryptExportPublicKeyInfo", code);
     Bytes request;
-    if (uint32_t code = csp.SignRequest(handle, softcsp::AT_SIGNATURE,
-                                        EncodeRequestInfo(subject, publicKeyInfo, extensions), content.signAlgorithm,
-                                        &request))
+    if (uint32_t code =
+            csp.SignRequest(handle, softcsp::AT_SIGNATURE, EncodeRequestInfo(subject, publicKeyInfo, extensions),
+                            content.signAlgorithm, &request))
         CRYPTOAPI_FAILURE("CryptSignAndEncodeCertificate", code);
     std::string pem = PemArmour(request, "CERTIFICATE REQUEST");
     // The generation's handle serves one request.

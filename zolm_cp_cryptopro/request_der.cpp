@@ -69,8 +69,10 @@ std::string AnsiToUtf8(const std::string &text) {
         if (!ok) extra = 0;
         uint32_t code = extra == 0 ? c : extra == 1 ? (c & 0x1F) : extra == 2 ? (c & 0x0F) : (c & 0x07);
         for (size_t k = 1; ok && k <= extra; ++k) {
-            if (i + k >= n || (s[i + k] & 0xC0) != 0x80) ok = false;
-            else code = (code << 6) | (s[i + k] & 0x3F);
+            if (i + k >= n || (s[i + k] & 0xC0) != 0x80)
+                ok = false;
+            else
+                code = (code << 6) | (s[i + k] & 0x3F);
         }
         // Overlong forms, surrogates and values beyond U+10FFFF are invalid too.
         static const uint32_t kMin[] = {0, 0x80, 0x800, 0x10000};
@@ -92,8 +94,7 @@ bool EncodeOid(const std::string &dotted, Bytes *der) {
     while (i <= dotted.size()) {
         size_t dot = dotted.find('.', i);
         std::string part = dotted.substr(i, dot == std::string::npos ? std::string::npos : dot - i);
-        if (part.empty() || part.size() > 18 || part.find_first_not_of("0123456789") != std::string::npos)
-            return false;
+        if (part.empty() || part.size() > 18 || part.find_first_not_of("0123456789") != std::string::npos) return false;
         arcs.push_back(std::strtoull(part.c_str(), nullptr, 10));
         if (dot == std::string::npos) break;
         i = dot + 1;
@@ -102,7 +103,8 @@ bool EncodeOid(const std::string &dotted, Bytes *der) {
     Bytes body;
     auto base128 = [&body](uint64_t value) {
         Bytes digits{static_cast<uint8_t>(value & 0x7F)};
-        for (value >>= 7; value != 0; value >>= 7) digits.insert(digits.begin(), static_cast<uint8_t>(0x80 | (value & 0x7F)));
+        for (value >>= 7; value != 0; value >>= 7)
+            digits.insert(digits.begin(), static_cast<uint8_t>(0x80 | (value & 0x7F)));
         Append(body, digits);
     };
     base128(arcs[0] * 40 + arcs[1]);

@@ -46,8 +46,8 @@ using DecodedName = std::vector<std::vector<NameAttribute>>;  // RDNs in encodin
 struct CertificateFacts {
     std::string signatureAlgorithmOid;
     std::string publicKeyAlgorithmOid;
-    Bytes subject;  // DER Name
-    Bytes issuer;   // DER Name
+    Bytes subject;           // DER Name
+    Bytes issuer;            // DER Name
     uint64_t notBefore = 0;  // 100-ns intervals since 1601-01-01 UTC
     uint64_t notAfter = 0;
     int basicConstraintsCa = -1;  // -1 no extension, 0 not a CA, 1 a CA

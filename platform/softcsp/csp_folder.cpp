@@ -85,9 +85,8 @@ std::vector<ContainerName> CspFolder::ListContainers() const {
             if (IsSafeName(name.reader) && IsSafeName(name.name)) result.push_back(name);
         }
     }
-    std::sort(result.begin(), result.end(), [](const ContainerName &a, const ContainerName &b) {
-        return a.FullPath() < b.FullPath();
-    });
+    std::sort(result.begin(), result.end(),
+              [](const ContainerName &a, const ContainerName &b) { return a.FullPath() < b.FullPath(); });
     return result;
 }
 

@@ -54,18 +54,25 @@ int ParamSetKeyKind(const std::string &oid) {
 
 bool ProviderMakes(uint32_t providerType, int keyKind) {
     switch (providerType) {
-        case PROV_GOST_2012_256: return keyKind == 256;
-        case PROV_GOST_2012_512: return keyKind == 256 || keyKind == 512;
-        case PROV_GOST_2001_DH: return keyKind == 256;  // 2001 keys share the 256-bit curves
-        default: return false;
+        case PROV_GOST_2012_256:
+            return keyKind == 256;
+        case PROV_GOST_2012_512:
+            return keyKind == 256 || keyKind == 512;
+        case PROV_GOST_2001_DH:
+            return keyKind == 256;  // 2001 keys share the 256-bit curves
+        default:
+            return false;
     }
 }
 
 std::string DefaultParamSet(uint32_t providerType) {
     switch (providerType) {
-        case PROV_GOST_2012_512: return "1.2.643.7.1.2.1.2.1";
-        case PROV_GOST_2001_DH: return "1.2.643.2.2.35.1";
-        default: return "1.2.643.7.1.2.1.1.1";
+        case PROV_GOST_2012_512:
+            return "1.2.643.7.1.2.1.2.1";
+        case PROV_GOST_2001_DH:
+            return "1.2.643.2.2.35.1";
+        default:
+            return "1.2.643.7.1.2.1.1.1";
     }
 }
 
@@ -105,10 +112,14 @@ const EVP_MD *DigestForOid(const std::string &oid, int *keyKind) {
 
 int KeyKind(const EVP_PKEY *key) {
     switch (EVP_PKEY_get_base_id(key)) {
-        case NID_id_GostR3410_2012_256: return 256;
-        case NID_id_GostR3410_2012_512: return 512;
-        case NID_id_GostR3410_2001: return 2001;
-        default: return 0;
+        case NID_id_GostR3410_2012_256:
+            return 256;
+        case NID_id_GostR3410_2012_512:
+            return 512;
+        case NID_id_GostR3410_2001:
+            return 2001;
+        default:
+            return 0;
     }
 }
 

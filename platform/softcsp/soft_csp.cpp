@@ -89,8 +89,8 @@ class SoftCsp final : public Csp {
 public:
     SoftCsp(std::string root, uint32_t version) : folder_(std::move(root)), version_(version) {}
 
-    uint32_t AcquireContext(ProvHandle *handle, const char *container, const char *providerName,
-                            uint32_t providerType, uint32_t flags) override {
+    uint32_t AcquireContext(ProvHandle *handle, const char *container, const char *providerName, uint32_t providerType,
+                            uint32_t flags) override {
         std::lock_guard lock(mutex_);
         if (handle == nullptr) return ERROR_INVALID_PARAMETER;
         if (!GostReady()) return NTE_FAIL;
@@ -340,8 +340,8 @@ public:
         if (!folder_.Write(base + ".cer", certificate.der)) return NTE_FAIL;
         if (!certificate.keyProv) return folder_.Remove(base + ".link") ? 0 : NTE_FAIL;
         const KeyProvInfo &link = *certificate.keyProv;
-        std::string text = link.container + "\n" + link.providerName + "\n" + std::to_string(link.providerType) +
-                           "\n" + std::to_string(link.keySpec) + "\n";
+        std::string text = link.container + "\n" + link.providerName + "\n" + std::to_string(link.providerType) + "\n" +
+                           std::to_string(link.keySpec) + "\n";
         return folder_.Write(base + ".link", Bytes(text.begin(), text.end())) ? 0 : NTE_FAIL;
     }
 

@@ -199,7 +199,8 @@ public:
             entry.keyProv = KeyProvInfo{FullPath(container), kProvider2012Strong, PROV_GOST_2012_512, spec};
         }
         Check(csp_->AddToStore("My", entry), "importing into \"My\"");
-        std::printf("imported into \"My\"%s\n", container.empty() ? "" : (", linked to " + FullPath(container)).c_str());
+        std::printf("imported into \"My\"%s\n",
+                    container.empty() ? "" : (", linked to " + FullPath(container)).c_str());
     }
 
     void ListMy() {
@@ -272,8 +273,8 @@ int main(int argc, char **argv) {
     struct Shape {
         const char *command;
         size_t least, most;
-    } shapes[] = {{"list", 0, 0},         {"show", 1, 1},   {"create", 1, 1}, {"install-cert", 2, 2},
-                  {"import-my", 1, 2},    {"list-my", 0, 0}, {"delete", 1, 1}};
+    } shapes[] = {{"list", 0, 0},      {"show", 1, 1},    {"create", 1, 1}, {"install-cert", 2, 2},
+                  {"import-my", 1, 2}, {"list-my", 0, 0}, {"delete", 1, 1}};
     const Shape *shape = nullptr;
     for (const auto &s : shapes)
         if (command == s.command) shape = &s;

@@ -54,9 +54,7 @@ public:
     }
     uint32_t EnumContainers(softcsp::ProvHandle, std::vector<std::string> *) override { return 0; }
     uint32_t HasKey(softcsp::ProvHandle, uint32_t) override { return softcsp::NTE_NO_KEY; }
-    uint32_t GetKeyCertificate(softcsp::ProvHandle, uint32_t, softcsp::Bytes *) override {
-        return softcsp::NTE_NO_KEY;
-    }
+    uint32_t GetKeyCertificate(softcsp::ProvHandle, uint32_t, softcsp::Bytes *) override { return softcsp::NTE_NO_KEY; }
     uint32_t SetKeyCertificate(softcsp::ProvHandle, uint32_t, const softcsp::Bytes &) override {
         return softcsp::NTE_NO_KEY;
     }

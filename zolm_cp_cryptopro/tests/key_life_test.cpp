@@ -8,12 +8,12 @@
 
 #include <cstring>
 #include <filesystem>
-#include <regex>
 
 #include "platform/softcsp/tests/test_ca.h"
 #include "testing/test_host.h"
 #include "zolm/provider.h"
 #include "zolm_cp_cryptopro/csp_access.h"
+#include "zolm_cp_cryptopro/tests/text_match.h"
 
 namespace {
 
@@ -74,8 +74,8 @@ protected:
         void *signature = nullptr;
         uint32_t length = 0;
         char *info = nullptr;
-        *error = Result(cp_SignData(1, password, data.data(), static_cast<uint32_t>(data.size()), 0, &signature,
-                                    &length, &info));
+        *error = Result(
+            cp_SignData(1, password, data.data(), static_cast<uint32_t>(data.size()), 0, &signature, &length, &info));
         if (!error->empty()) {
             EXPECT_EQ(signature, nullptr);
             EXPECT_EQ(info, nullptr);
@@ -104,7 +104,7 @@ TEST_P(KeyLifeTest, GenerateRequestActivateSignAndPasswords) {
 
     ASSERT_EQ(Result(cp_GenerateKey(1, "pin-1", paramSet, algorithm)), "");
     std::string record = host_.FileBytes(1, "container");
-    ASSERT_TRUE(std::regex_match(record, std::regex("^/[0-9a-f]{8}(-[0-9a-f]{4}){3}-[0-9a-f]{12}$"))) << record;
+    ASSERT_TRUE(record.size() == 37 && record[0] == '/' && cryptopro::testing::IsLowerGuid(record.substr(1))) << record;
     std::string container = cspDir_ + "/containers/REGISTRY/zolm-" + record.substr(1);
     struct stat st;
     ASSERT_EQ(stat((container + "/signature.key").c_str(), &st), 0);
@@ -180,7 +180,9 @@ TEST_P(KeyLifeTest, GenerateRequestActivateSignAndPasswords) {
 
     // A second request without a new generation has no key context.
     std::string again = Result(cp_MakeRequest(1, "", TemplateFor(algorithm).c_str()));
-    EXPECT_EQ(again.rfind("CryptExportPublicKeyInfo() failed, GetLastError=2148073473/0x80090001 (", 0), 0u) << again;
+    EXPECT_TRUE(cryptopro::testing::IsFailureText(
+        again, "CryptExportPublicKeyInfo() failed, GetLastError=2148073473/0x80090001", "key_operations.cpp"))
+        << again;
 
     // Certificate from the request; the host puts it on the medium.
     unsigned char *der = nullptr;
@@ -196,7 +198,9 @@ TEST_P(KeyLifeTest, GenerateRequestActivateSignAndPasswords) {
     std::string error;
     Bytes data(1000, 0x42);
     Sign("pin-1", data, &error);
-    EXPECT_EQ(error.rfind("CryptAcquireContext() failed, GetLastError=2148073494/0x80090016 (", 0), 0u) << error;
+    EXPECT_TRUE(cryptopro::testing::IsFailureText(
+        error, "CryptAcquireContext() failed, GetLastError=2148073494/0x80090016", "container_binding.cpp"))
+        << error;
 
     ASSERT_EQ(Result(cp_ActivateKey(1)), "");
     EXPECT_EQ(host_.FileBytes(1, "container"), record.substr(1) + "/");
@@ -235,18 +239,20 @@ TEST_P(KeyLifeTest, GenerateRequestActivateSignAndPasswords) {
     ASSERT_EQ(error, "");
     EXPECT_TRUE(softcsp::testing::CmsVerifies(signature, data, ca));
     Sign("pin-1", data, &error);
-    EXPECT_EQ(error.rfind("CryptSignMessage() failed, GetLastError=2148532331/0x8010006B (", 0), 0u) << error;
+    EXPECT_TRUE(cryptopro::testing::IsFailureText(
+        error, "CryptSignMessage() failed, GetLastError=2148532331/0x8010006B", "key_operations.cpp"))
+        << error;
     std::string wrongChange = Result(cp_ChangePassword(1, "pin-1", "pin-3"));
-    EXPECT_EQ(wrongChange.rfind("CryptSetProvParam() failed, GetLastError=2148532331/0x8010006B (", 0), 0u)
+    EXPECT_TRUE(cryptopro::testing::IsFailureText(
+        wrongChange, "CryptSetProvParam() failed, GetLastError=2148532331/0x8010006B", "key_operations.cpp"))
         << wrongChange;
     EXPECT_EQ(Check("pin-2"), 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(KeySizes, KeyLifeTest,
-                         ::testing::Values(std::tuple{"1.2.643.7.1.1.3.2", "1.2.643.7.1.2.1.1.1", "1.2.643.7.1.1.2.2",
-                                                      256},
-                                           std::tuple{"1.2.643.7.1.1.3.3", "1.2.643.7.1.2.1.2.1", "1.2.643.7.1.1.2.3",
-                                                      512}),
-                         [](const auto &info) { return std::to_string(std::get<3>(info.param)); });
+INSTANTIATE_TEST_SUITE_P(
+    KeySizes, KeyLifeTest,
+    ::testing::Values(std::tuple{"1.2.643.7.1.1.3.2", "1.2.643.7.1.2.1.1.1", "1.2.643.7.1.1.2.2", 256},
+                      std::tuple{"1.2.643.7.1.1.3.3", "1.2.643.7.1.2.1.2.1", "1.2.643.7.1.1.2.3", 512}),
+    [](const auto &info) { return std::to_string(std::get<3>(info.param)); });
 
 }  // namespace

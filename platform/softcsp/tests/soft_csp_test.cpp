@@ -152,9 +152,9 @@ TEST_F(SoftCspTest, ParameterSetsFollowTheProvider) {
         uint32_t code;
         int bits;
     } cases[] = {
-        {80, "1.2.643.7.1.2.1.1.1", 0, 256},   {80, "1.2.643.2.2.35.1", 0, 256},
+        {80, "1.2.643.7.1.2.1.1.1", 0, 256},           {80, "1.2.643.2.2.35.1", 0, 256},
         {80, "1.2.643.7.1.2.1.2.1", NTE_BAD_ALGID, 0}, {81, "1.2.643.7.1.2.1.2.1", 0, 512},
-        {81, "1.2.643.7.1.2.1.2.2", 0, 512},   {80, "1.2.3.4", NTE_BAD_ALGID, 0},
+        {81, "1.2.643.7.1.2.1.2.2", 0, 512},           {80, "1.2.3.4", NTE_BAD_ALGID, 0},
     };
     int n = 0;
     for (const auto &c : cases) {
@@ -208,9 +208,8 @@ TEST_F(SoftCspTest, PinIsCheckedAndChanged) {
 }
 
 TEST_F(SoftCspTest, RequestSignatureVerifies) {
-    for (auto [type, paramSet, algorithm] :
-         {std::tuple{80u, "1.2.643.7.1.2.1.1.1", "1.2.643.7.1.1.3.2"},
-          std::tuple{81u, "1.2.643.7.1.2.1.2.1", "1.2.643.7.1.1.3.3"}}) {
+    for (auto [type, paramSet, algorithm] : {std::tuple{80u, "1.2.643.7.1.2.1.1.1", "1.2.643.7.1.1.3.2"},
+                                             std::tuple{81u, "1.2.643.7.1.2.1.2.1", "1.2.643.7.1.1.3.3"}}) {
         ProvHandle h = NewKey("\\\\.\\REGISTRY\\zolm-req" + std::to_string(type), "pin", paramSet, type);
         Bytes spki;
         ASSERT_EQ(csp_->ExportPublicKeyInfo(h, AT_SIGNATURE, &spki), 0u);
@@ -304,8 +303,8 @@ TEST_F(SoftCspTest, CertificatesInContainersAndStore) {
     }
     // A key that needs a PIN cannot be used without a dialog; a link to a missing container neither.
     ProvHandle locked = NewKey("\\\\.\\REGISTRY\\zolm-locked", "secret");
-    StoredCertificate lockedEntry{Certificate(locked), KeyProvInfo{"\\\\.\\REGISTRY\\zolm-locked", kProvider2012, 80,
-                                                                    AT_SIGNATURE}};
+    StoredCertificate lockedEntry{Certificate(locked),
+                                  KeyProvInfo{"\\\\.\\REGISTRY\\zolm-locked", kProvider2012, 80, AT_SIGNATURE}};
     Bytes signature;
     EXPECT_EQ(csp_->SignMessageWithLink(lockedEntry, "1.2.643.7.1.1.2.2", data, 2, &signature), NTE_BAD_KEYSET);
     lockedEntry.keyProv->container = "\\\\.\\REGISTRY\\zolm-gone";

@@ -43,8 +43,8 @@ TestCa::TestCa() {
     key_ = GenerateGostKey("1.2.643.7.1.2.1.1.1");
     if (!key_) throw std::runtime_error("GOST engine unavailable");
     X509NamePtr name(X509_NAME_new());
-    X509_NAME_add_entry_by_txt(name.get(), "CN", MBSTRING_UTF8, reinterpret_cast<const unsigned char *>("Test CA"),
-                               -1, -1, 0);
+    X509_NAME_add_entry_by_txt(name.get(), "CN", MBSTRING_UTF8, reinterpret_cast<const unsigned char *>("Test CA"), -1,
+                               -1, 0);
     X509Ptr cert = NewCert(key_.get(), name.get(), name.get(), 1);
     X509_EXTENSION *ext = X509V3_EXT_conf_nid(nullptr, nullptr, NID_basic_constraints, "critical,CA:TRUE");
     X509_add_ext(cert.get(), ext, -1);
