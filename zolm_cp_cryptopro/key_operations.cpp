@@ -95,9 +95,10 @@ void SignData(uint32_t medium, const char *password, const void *data, uint32_t 
     if (!PemToDer(std::string(reinterpret_cast<const char *>(certificateText->Data()), certificateText->Length()),
                   &certificate))
         CRYPTOAPI_FAILURE("CryptStringToBinary", kInvalidData);
-    softcsp::CertificateFacts facts;
-    if (softcsp::ReadCertificateFacts(certificate, &facts) != 0) throw formatted_exception("%s", kNotACertificate);
-    const char *digest = DigestForPublicKey(facts.publicKeyAlgorithmOid);
+    std::string publicKeyAlgorithm;
+    if (softcsp::ReadPublicKeyAlgorithm(certificate, &publicKeyAlgorithm) != 0)
+        throw formatted_exception("%s", kNotACertificate);
+    const char *digest = DigestForPublicKey(publicKeyAlgorithm);
     // A wrong password shows as the signing's failure.
     csp.SetPin(handle, OrEmpty(password));
     std::vector<uint8_t> signed_;

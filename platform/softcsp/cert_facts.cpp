@@ -114,6 +114,64 @@ uint32_t ReadCertificateFacts(const Bytes &certificate, CertificateFacts *facts)
     return 0;
 }
 
+namespace {
+
+// One DER element: its tag, and where its content starts and ends.
+struct Element {
+    int tag = 0, cls = 0;
+    bool constructed = false;
+    const unsigned char *content = nullptr;
+    const unsigned char *end = nullptr;
+};
+
+bool NextElement(const unsigned char *&p, const unsigned char *end, Element *element) {
+    long length = 0;
+    const unsigned char *start = p;
+    int result = ASN1_get_object(&p, &length, &element->tag, &element->cls, end - start);
+    if (result & 0x80 || result == 0x21) return false;  // error, or indefinite length (not DER)
+    element->constructed = (result & V_ASN1_CONSTRUCTED) != 0;
+    element->content = p;
+    element->end = p + length;
+    p = element->end;
+    return true;
+}
+
+bool IsSequence(const Element &e) { return e.cls == V_ASN1_UNIVERSAL && e.tag == V_ASN1_SEQUENCE && e.constructed; }
+
+}  // namespace
+
+uint32_t ReadPublicKeyAlgorithm(const Bytes &certificate, std::string *oid) {
+    const unsigned char *p = certificate.data(), *end = p + certificate.size();
+    Element cert, tbs, part, spki, algorithm, object;
+    if (certificate.empty() || !NextElement(p, end, &cert) || !IsSequence(cert) || p != end) return CRYPT_E_ASN1_BADTAG;
+    p = cert.content;
+    if (!NextElement(p, cert.end, &tbs) || !IsSequence(tbs)) return CRYPT_E_ASN1_BADTAG;
+    // The rest of the certificate: signatureAlgorithm and the signature.
+    const unsigned char *rest = p;
+    if (!NextElement(rest, cert.end, &part) || !IsSequence(part) || !NextElement(rest, cert.end, &part) ||
+        part.tag != V_ASN1_BIT_STRING || rest != cert.end)
+        return CRYPT_E_ASN1_BADTAG;
+    p = tbs.content;
+    if (!NextElement(p, tbs.end, &part)) return CRYPT_E_ASN1_BADTAG;
+    if (part.cls == V_ASN1_CONTEXT_SPECIFIC && part.tag == 0 && !NextElement(p, tbs.end, &part))
+        return CRYPT_E_ASN1_BADTAG;
+    if (part.tag != V_ASN1_INTEGER) return CRYPT_E_ASN1_BADTAG;  // serialNumber
+    // signature, issuer, validity, subject
+    for (int i = 0; i < 4; ++i)
+        if (!NextElement(p, tbs.end, &part) || !IsSequence(part)) return CRYPT_E_ASN1_BADTAG;
+    if (!NextElement(p, tbs.end, &spki) || !IsSequence(spki)) return CRYPT_E_ASN1_BADTAG;
+    const unsigned char *q = spki.content;
+    if (!NextElement(q, spki.end, &algorithm) || !IsSequence(algorithm)) return CRYPT_E_ASN1_BADTAG;
+    const unsigned char *r = algorithm.content;
+    const unsigned char *objectStart = r;
+    if (!NextElement(r, algorithm.end, &object) || object.tag != V_ASN1_OBJECT) return CRYPT_E_ASN1_BADTAG;
+    ASN1_OBJECT *parsed = d2i_ASN1_OBJECT(nullptr, &objectStart, object.end - objectStart);
+    if (parsed == nullptr) return CRYPT_E_ASN1_BADTAG;
+    *oid = OidText(parsed);
+    ASN1_OBJECT_free(parsed);
+    return 0;
+}
+
 uint32_t DecodeName(const Bytes &name, DecodedName *decoded) {
     const unsigned char *p = name.data();
     X509NamePtr parsed(d2i_X509_NAME(nullptr, &p, static_cast<long>(name.size())));

@@ -125,6 +125,9 @@ SOFTCSP_API uint32_t ConfiguredVersion();
 
 // Certificate helpers (no context needed). Each returns 0 or CRYPT_E_ASN1_BADTAG for bad DER.
 SOFTCSP_API uint32_t ReadCertificateFacts(const Bytes &certificate, CertificateFacts *facts);
+// Only the public key algorithm OID of a certificate, read from its DER without decoding the key
+// (cheap enough for every signature).
+SOFTCSP_API uint32_t ReadPublicKeyAlgorithm(const Bytes &certificate, std::string *oid);
 SOFTCSP_API uint32_t DecodeName(const Bytes &name, DecodedName *decoded);
 // CERT_NAME_SIMPLE_DISPLAY_TYPE: commonName, else organizationalUnitName, organizationName, emailAddress.
 SOFTCSP_API std::string SimpleDisplayName(const Bytes &certificate);

@@ -83,6 +83,11 @@ struct Context {
     std::optional<SecretText> pin;  // offered PIN; checked against the keys when pinChecked
     bool pinChecked = false;
     PkeyPtr keys[3];  // opened private keys by key spec
+    // The certificate signed with last, parsed and checked against its key once: a caller that signs
+    // many messages hands in the same certificate every time.
+    Bytes signerDer;
+    X509Ptr signer;
+    uint32_t signerSpec = 0;
 };
 
 class SoftCsp final : public Csp {
@@ -413,6 +418,8 @@ private:
         context.pin.reset();
         context.pinChecked = false;
         for (auto &key : context.keys) key.reset();
+        context.signer.reset();
+        context.signerDer.clear();
     }
 
     // Opens a private key with the offered PIN (or the empty PIN when none was offered).
@@ -442,10 +449,17 @@ private:
         if (length > INT_MAX) return NTE_BAD_DATA;
         EVP_PKEY *key = nullptr;
         if (uint32_t code = OpenPrivateKey(context, keySpec, &key)) return code;
-        const unsigned char *p = certificate.data();
-        X509Ptr cert(d2i_X509(nullptr, &p, static_cast<long>(certificate.size())));
-        if (!cert) return CRYPT_E_ASN1_BADTAG;
-        if (X509_check_private_key(cert.get(), key) != 1) return NTE_BAD_PUBLIC_KEY;
+        if (!context.signer || context.signerSpec != keySpec || context.signerDer != certificate) {
+            context.signer.reset();
+            const unsigned char *p = certificate.data();
+            X509Ptr cert(d2i_X509(nullptr, &p, static_cast<long>(certificate.size())));
+            if (!cert) return CRYPT_E_ASN1_BADTAG;
+            if (X509_check_private_key(cert.get(), key) != 1) return NTE_BAD_PUBLIC_KEY;
+            context.signer = std::move(cert);
+            context.signerDer = certificate;
+            context.signerSpec = keySpec;
+        }
+        X509 *cert = context.signer.get();
         int kind = 0;
         const EVP_MD *md = DigestForOid(digestOid, &kind);
         if (md == nullptr || kind != KeyKind(key)) return NTE_BAD_ALGID;
@@ -453,7 +467,7 @@ private:
         BioPtr in(BIO_new_mem_buf(length == 0 ? &kEmpty : data, static_cast<int>(length)));
         const unsigned flags = CMS_DETACHED | CMS_BINARY | CMS_PARTIAL | CMS_NOSMIMECAP;
         CmsPtr cms(CMS_sign(nullptr, nullptr, nullptr, nullptr, flags));
-        if (!in || !cms || CMS_add1_signer(cms.get(), cert.get(), key, md, flags | CMS_NOATTR) == nullptr ||
+        if (!in || !cms || CMS_add1_signer(cms.get(), cert, key, md, flags | CMS_NOATTR) == nullptr ||
             CMS_final(cms.get(), in.get(), nullptr, flags) != 1)
             return NTE_FAIL;
         unsigned char *der = nullptr;

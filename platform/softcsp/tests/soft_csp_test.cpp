@@ -326,6 +326,16 @@ TEST(CertificateHelpers, FactsNamesAndDigest) {
     EXPECT_EQ(name[0][0].value, "Test CA");
     EXPECT_EQ(SimpleDisplayName(cert), "Test CA");
     EXPECT_EQ(ReadCertificateFacts(Bytes{1, 2}, &facts), CRYPT_E_ASN1_BADTAG);
+    std::string oid;
+    ASSERT_EQ(ReadPublicKeyAlgorithm(cert, &oid), 0u);
+    EXPECT_EQ(oid, "1.2.643.7.1.1.1.1");
+    // Truncated, extended or empty input is no certificate.
+    for (Bytes bad : {Bytes(cert.begin(), cert.end() - 1), Bytes{}, Bytes{0x30, 0x00}}) {
+        EXPECT_EQ(ReadPublicKeyAlgorithm(bad, &oid), CRYPT_E_ASN1_BADTAG) << bad.size();
+    }
+    Bytes longer = cert;
+    longer.push_back(0);
+    EXPECT_EQ(ReadPublicKeyAlgorithm(longer, &oid), CRYPT_E_ASN1_BADTAG);
     EXPECT_STREQ(ErrorName(0x80090016), "NTE_BAD_KEYSET");
 }
 
