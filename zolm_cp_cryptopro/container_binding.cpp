@@ -97,6 +97,21 @@ softcsp::ProvHandle OpenActiveContainer(uint32_t medium) {
     return handle;
 }
 
+softcsp::ProvHandle OpenPendingContainer(uint32_t medium, const char *password) {
+    std::string serial = zolm::SerialNumber(medium);
+    if (g_names[serial].pending.empty()) LoadRecord(medium);
+    const std::string &pending = g_names[serial].pending;
+    if (pending.empty()) return 0;
+    softcsp::Csp &csp = Csp();
+    std::string path = std::string(kContainerPrefix) + pending;
+    softcsp::ProvHandle handle = 0;
+    if (uint32_t code =
+            csp.AcquireContext(&handle, path.c_str(), softcsp::kProvider2012, softcsp::PROV_GOST_2012_256, 0))
+        CRYPTOAPI_FAILURE("CryptAcquireContext", code);
+    csp.SetPin(handle, password);
+    return handle;
+}
+
 softcsp::ProvHandle &GeneratedHandle(const std::string &serial) { return g_generated[serial]; }
 
 void DropActiveHandle(const std::string &serial) {

@@ -42,6 +42,9 @@ softcsp::ProvHandle OpenActiveContainer(uint32_t medium);
 // The handle of the key generated last for the medium (0 when none); kept apart from the active
 // container's handle so that signing never reaches a key whose certificate is not yet there.
 softcsp::ProvHandle &GeneratedHandle(const std::string &serial);
+// A context on the medium's pending container with the password offered (the CSP refuses a wrong one
+// when the key is used); 0 when the record names no pending container.
+softcsp::ProvHandle OpenPendingContainer(uint32_t medium, const char *password);
 // Releases and forgets a medium's cached active-container handle.
 void DropActiveHandle(const std::string &serial);
 

@@ -28,9 +28,9 @@ char *ZOLM_STDCALL cp_GenerateKey(uint32_t medium, const char *password, const c
     return zolm::ResultOf([&] { cryptopro::GenerateKey(medium, password, paramSetOid, algorithmOid); });
 }
 
-// The password of the pending key is not needed: the generation's context already holds it.
-char *ZOLM_STDCALL cp_MakeRequest(uint32_t medium, const char *, const char *requestTemplate) {
-    return zolm::ResultOf([&] { cryptopro::MakeRequest(medium, requestTemplate); });
+// The password of the pending key opens its container when the generation's context is gone.
+char *ZOLM_STDCALL cp_MakeRequest(uint32_t medium, const char *password, const char *requestTemplate) {
+    return zolm::ResultOf([&] { cryptopro::MakeRequest(medium, password, requestTemplate); });
 }
 
 char *ZOLM_STDCALL cp_MakeRequestCMC(uint32_t, const char *, const char *, const char *, const char *) {

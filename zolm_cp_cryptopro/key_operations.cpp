@@ -51,25 +51,34 @@ void GenerateKey(uint32_t medium, const char *password, const char *paramSetOid,
     }
 }
 
-void MakeRequest(uint32_t medium, const char *requestTemplate) {
-    MakeRequest(medium, ReadRequestContent(requestTemplate));
+void MakeRequest(uint32_t medium, const char *password, const char *requestTemplate) {
+    MakeRequest(medium, password, ReadRequestContent(requestTemplate));
 }
 
-void MakeRequest(uint32_t medium, const RequestContent &content) {
+void MakeRequest(uint32_t medium, const char *password, const RequestContent &content) {
     softcsp::Csp &csp = Csp();
     std::string serial = zolm::SerialNumber(medium);
     softcsp::ProvHandle handle = GeneratedHandle(serial);
-    Bytes subject = EncodeSubject(content.subject);
-    Bytes extensions = EncodeExtensions(content);
-    Bytes publicKeyInfo;
-    if (uint32_t code = csp.ExportPublicKeyInfo(handle, softcsp::AT_SIGNATURE, &publicKeyInfo))
-        CRYPTOAPI_FAILURE("CryptExportPublicKeyInfo", code);
-    Bytes request;
-    if (uint32_t code =
-            csp.SignRequest(handle, softcsp::AT_SIGNATURE, EncodeRequestInfo(subject, publicKeyInfo, extensions),
-                            content.signAlgorithm, &request))
-        CRYPTOAPI_FAILURE("CryptSignAndEncodeCertificate", code);
-    std::string pem = PemArmour(request, "CERTIFICATE REQUEST");
+    const bool reopened = handle == 0;
+    if (reopened) handle = OpenPendingContainer(medium, OrEmpty(password));
+    std::string pem;
+    try {
+        Bytes subject = EncodeSubject(content.subject);
+        Bytes extensions = EncodeExtensions(content);
+        Bytes publicKeyInfo;
+        if (uint32_t code = csp.ExportPublicKeyInfo(handle, softcsp::AT_SIGNATURE, &publicKeyInfo))
+            CRYPTOAPI_FAILURE("CryptExportPublicKeyInfo", code);
+        Bytes request;
+        if (uint32_t code =
+                csp.SignRequest(handle, softcsp::AT_SIGNATURE, EncodeRequestInfo(subject, publicKeyInfo, extensions),
+                                content.signAlgorithm, &request))
+            CRYPTOAPI_FAILURE("CryptSignAndEncodeCertificate", code);
+        pem = PemArmour(request, "CERTIFICATE REQUEST");
+    } catch (...) {
+        // The generation's handle stays for a retry; a context opened here is not kept.
+        if (reopened && handle != 0) csp.ReleaseContext(handle);
+        throw;
+    }
     // The generation's handle serves one request.
     csp.ReleaseContext(handle);
     GeneratedHandle(serial) = 0;

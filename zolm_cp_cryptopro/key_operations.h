@@ -11,9 +11,11 @@ namespace cryptopro {
 // password; its handle is kept for the request.
 void GenerateKey(uint32_t medium, const char *password, const char *paramSetOid, const char *algorithmOid);
 // cp_MakeRequest: "req.pem" for the key generated last, from the certification server's template.
-void MakeRequest(uint32_t medium, const char *requestTemplate);
+// When this process did not generate it (a host that runs one call per process, or a second request),
+// the pending container is opened with the pending key's password instead.
+void MakeRequest(uint32_t medium, const char *password, const char *requestTemplate);
 // The same with the template already read.
-void MakeRequest(uint32_t medium, const RequestContent &content);
+void MakeRequest(uint32_t medium, const char *password, const RequestContent &content);
 
 // cp_SignData: detached CMS with the active container and "cert.pem". Outputs are set only on success;
 // both blocks are the caller's, released with cp_ReleaseMemory.

@@ -1,6 +1,7 @@
 // zolm-csp: the user's view of the software CSP. Lists and shows key containers, creates and deletes
 // them, installs a certificate with a container's key and imports certificates into the store "My".
 // Exit status: 0 success, 1 a failed operation, 2 a wrong command line.
+#include <openssl/objects.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 
@@ -93,7 +94,12 @@ std::string NameText(const Bytes &der) {
     if (DecodeName(der, &name) != 0) return "(undecodable)";
     std::string text;
     for (const auto &rdn : name)
-        for (const auto &attribute : rdn) text += (text.empty() ? "" : ", ") + attribute.oid + "=" + attribute.value;
+        for (const auto &attribute : rdn) {
+            // Short names where OpenSSL knows the attribute (CN, C, SNILS...), else the OID.
+            int nid = OBJ_txt2nid(attribute.oid.c_str());
+            std::string type = nid == NID_undef ? attribute.oid : OBJ_nid2sn(nid);
+            text += (text.empty() ? "" : ", ") + type + "=" + attribute.value;
+        }
     return text;
 }
 

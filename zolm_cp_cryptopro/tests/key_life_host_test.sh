@@ -24,12 +24,22 @@ expect() {
   local got_out got_status
   got_out="$("$host" "$@" 2>"$work/stderr" </dev/null)"
   got_status=$?
+  # Line numbers of the plug-in's sources are not fixed here.
+  sed -i -E 's/\.cpp:[0-9]+\)/.cpp:LINE)/' "$work/stderr"
   if [ "$got_status" != "$status" ] || [ "$got_out" != "$out" ] || [ "$(cat "$work/stderr")" != "$err" ]; then
     fail "zolm-host $* -> status $got_status [$got_out] [$(cat "$work/stderr")], want $status [$out] [$err]"
   fi
 }
 
-ossl() { openssl "$@" -engine gost 2>"$work/openssl.err" | grep -v '^Engine "gost" set\.$'; }
+# The openssl command with the GOST engine; its notice that the engine is set is dropped.
+ossl() {
+  local status
+  openssl "$@" -engine gost >"$work/openssl.out" 2>"$work/openssl.err"
+  status=$?
+  grep -v '^Engine "gost" set\.$' "$work/openssl.out"
+  [ "$status" = 0 ] || cat "$work/openssl.err"
+  return "$status"
+}
 
 # A test CA with a GOST key.
 openssl genpkey -engine gost -algorithm gost2012_256 -pkeyopt paramset:A -out "$work/ca.key" 2>/dev/null
@@ -72,7 +82,10 @@ XML
   [ "$(stat -c %a "$keyfile")" = 600 ] || fail "key file mode $(stat -c %a "$keyfile")"
   head -c 8 "$keyfile" | grep -q ZCSPKEY1 || fail "key file is not sealed"
 
-  expect 0 ok "" make-request "${p[@]}" --template "$work/template.xml"
+  # zolm-host runs each call in a process of its own: the request reopens the pending container.
+  expect 1 "" "error: CryptSignAndEncodeCertificate() failed, GetLastError=2148532331/0x8010006B (key_operations.cpp:LINE)" \
+    make-request "${p[@]}" --password wrong --template "$work/template.xml"
+  expect 0 ok "" make-request "${p[@]}" --password pin-1 --template "$work/template.xml"
   ossl req -in "$medium/req.pem" -verify -noout >/dev/null || fail "$bits: request does not verify"
   subject="$(ossl req -in "$medium/req.pem" -noout -subject -nameopt RFC2253)"
   [ "$subject" = "subject=CN=Test User $bits,C=RU" ] || fail "$bits: subject [$subject]"
@@ -109,9 +122,9 @@ done
 
 # The administration command sees both containers, and installs a certificate with its key.
 [ "$("$csptool" list | grep -c '^\\\\.\\REGISTRY\\zolm-')" = 2 ] || fail "zolm-csp list: $("$csptool" list)"
-"$csptool" install-cert "$name" "$medium/cert.pem" >/dev/null || fail "zolm-csp install-cert"
-"$csptool" show "$name" | grep -q "subject:    2.5.4.3=Test User 512, 2.5.4.6=RU" ||
-  fail "zolm-csp show: $("$csptool" show "$name")"
+"$csptool" install-cert "zolm-$name" "$medium/cert.pem" >/dev/null || fail "zolm-csp install-cert"
+"$csptool" show "zolm-$name" | grep -q "subject:    C=RU, CN=Test User 512" ||
+  fail "zolm-csp show: $("$csptool" show "zolm-$name")"
 
 if [ "$failures" -ne 0 ]; then
   echo "$failures failures"

@@ -55,6 +55,21 @@ std::string OidText(const ASN1_OBJECT *object) {
     return buffer;
 }
 
+// The DER of a PEM text.
+Bytes PemBody(const std::string &pem) {
+    BIO *bio = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
+    char *name = nullptr, *header = nullptr;
+    unsigned char *data = nullptr;
+    long length = 0;
+    Bytes der;
+    if (PEM_read_bio(bio, &name, &header, &data, &length) == 1) der.assign(data, data + length);
+    OPENSSL_free(name);
+    OPENSSL_free(header);
+    OPENSSL_free(data);
+    BIO_free(bio);
+    return der;
+}
+
 class KeyLifeTest : public ::testing::TestWithParam<std::tuple<const char *, const char *, const char *, int>> {
 protected:
     void SetUp() override {
@@ -178,11 +193,13 @@ TEST_P(KeyLifeTest, GenerateRequestActivateSignAndPasswords) {
     }
     sk_X509_EXTENSION_pop_free(extensions, X509_EXTENSION_free);
 
-    // A second request without a new generation has no key context.
-    std::string again = Result(cp_MakeRequest(1, "", TemplateFor(algorithm).c_str()));
+    // A request from another process (or a second one) opens the pending container with its password.
+    std::string wrong = Result(cp_MakeRequest(1, "wrong", TemplateFor(algorithm).c_str()));
     EXPECT_TRUE(cryptopro::testing::IsFailureText(
-        again, "CryptExportPublicKeyInfo() failed, GetLastError=2148073473/0x80090001", "key_operations.cpp"))
-        << again;
+        wrong, "CryptSignAndEncodeCertificate() failed, GetLastError=2148532331/0x8010006B", "key_operations.cpp"))
+        << wrong;
+    ASSERT_EQ(Result(cp_MakeRequest(1, "pin-1", TemplateFor(algorithm).c_str())), "");
+    EXPECT_TRUE(softcsp::testing::RequestVerifies(PemBody(host_.FileBytes(1, "req.pem"))));
 
     // Certificate from the request; the host puts it on the medium.
     unsigned char *der = nullptr;
