@@ -1,10 +1,13 @@
 // The plug-in against a CSP double: the CSP check, error texts, the container record, the provider
 // cache and its probe, activation, and the operations this plug-in does not support.
 #include <gtest/gtest.h>
+#include <openssl/rsa.h>
 
 #include <cstring>
 
 #include "common/key_medium.h"
+#include "platform/softcsp/gost.h"
+#include "platform/softcsp/tests/test_ca.h"
 #include "testing/test_host.h"
 #include "zolm/provider.h"
 #include "zolm_cp_cryptopro/container_binding.h"
@@ -194,6 +197,73 @@ TEST_F(BindingTest, OperationsWithoutWork) {
     EXPECT_STREQ(info->title, "КриптоПро");
     EXPECT_STREQ(info->family, "GOST/CPA");
     EXPECT_EQ(std::vector<int32_t>(info->numbers, info->numbers + 6), (std::vector<int32_t>{1, 1, 0, 0, 0, 1}));
+}
+
+// Signs through the export; "" or the error text. Outputs must stay untouched on failure.
+std::string SignText(const char *password) {
+    void *signature = reinterpret_cast<void *>(1);
+    uint32_t length = 7;
+    char *info = reinterpret_cast<char *>(2);
+    const uint8_t data[] = {1, 2, 3};
+    std::string text = Result(cp_SignData(1, password, data, 3, 0, &signature, &length, &info));
+    if (text.empty()) {
+        cp_ReleaseMemory(signature, length);
+        cp_ReleaseMemory(info, 1);
+    } else {
+        EXPECT_EQ(signature, reinterpret_cast<void *>(1));
+        EXPECT_EQ(length, 7u);
+        EXPECT_EQ(info, reinterpret_cast<char *>(2));
+    }
+    return text;
+}
+
+// A certificate for a new key of the given kind (a GOST parameter set, or "rsa").
+std::string CertificatePem(const std::string &kind) {
+    softcsp::PkeyPtr key;
+    if (kind == "rsa") {
+        key.reset(EVP_RSA_gen(1024));
+    } else {
+        key = softcsp::GenerateGostKey(kind);
+    }
+    static softcsp::testing::TestCa ca;
+    return softcsp::testing::ToPem(ca.Issue(softcsp::PublicKeyInfo(key.get()), "Signer"), "CERTIFICATE");
+}
+
+TEST_F(BindingTest, SigningTextsAndDigests) {
+    ASSERT_EQ(Init(), "");
+    host_.PutFile(1, "container", "abc/");
+    EXPECT_EQ(SignText("pw"), "ошибка при чтении файла cert.pem");
+
+    std::string pem = CertificatePem("1.2.643.7.1.2.1.2.1");
+    std::string body = pem.substr(pem.find('\n') + 1);
+    body = body.substr(0, body.find("-----END"));
+    host_.PutFile(1, "cert.pem", body);  // Base64 without BEGIN and END lines
+    std::string text = SignText("pw");
+    EXPECT_TRUE(
+        cryptopro::testing::IsFailureText(text, "CryptStringToBinary() failed, GetLastError=13", "key_operations.cpp"))
+        << text;
+
+    host_.PutFile(1, "cert.pem", CertificatePem("rsa"));
+    EXPECT_EQ(SignText("pw"), "Некорректный алгоритм открытого ключа");
+
+    host_.PutFile(1, "cert.pem", "-----BEGIN CERTIFICATE-----\nMAA=\n-----END CERTIFICATE-----\n");
+    EXPECT_EQ(SignText("pw"), "cert.pem holds no certificate");
+
+    struct Case {
+        const char *paramSet;
+        const char *digest;
+    } cases[] = {{"1.2.643.7.1.2.1.2.1", "1.2.643.7.1.1.2.3"}, {"1.2.643.7.1.2.1.1.1", "1.2.643.7.1.1.2.2"}};
+    for (const auto &c : cases) {
+        host_.PutFile(1, "cert.pem", CertificatePem(c.paramSet));
+        EXPECT_EQ(SignText("pw"), "");
+        EXPECT_EQ(csp_.digests.back(), c.digest);
+        EXPECT_EQ(csp_.pins.back(), "pw");
+    }
+    csp_.signCode = softcsp::NTE_NO_KEY;
+    text = SignText("pw");
+    EXPECT_TRUE(cryptopro::testing::IsFailureText(text, "CryptSignMessage() failed, GetLastError=2148073485/0x8009000D",
+                                                  "key_operations.cpp"))
+        << text;
 }
 
 TEST_F(BindingTest, MediumFailuresUseTheMessageTable) {

@@ -18,6 +18,7 @@ public:
     uint32_t versionCode = 0;
     uint32_t releaseCode = 0;
     uint32_t pinCode = 0;
+    uint32_t signCode = 0;
     std::set<softcsp::ProvHandle> dead;  // handles that fail the probe
 
     // Records.
@@ -31,6 +32,7 @@ public:
     std::vector<softcsp::ProvHandle> released;
     std::set<softcsp::ProvHandle> open;
     std::vector<std::string> pins;
+    std::vector<std::string> digests;
 
     uint32_t AcquireContext(softcsp::ProvHandle *handle, const char *container, const char *providerName,
                             uint32_t providerType, uint32_t flags) override;
@@ -48,9 +50,11 @@ public:
                          softcsp::Bytes *) override {
         return softcsp::NTE_NO_KEY;
     }
-    uint32_t SignMessage(softcsp::ProvHandle, uint32_t, const softcsp::Bytes &, const std::string &, const uint8_t *,
-                         size_t, softcsp::Bytes *) override {
-        return softcsp::NTE_NO_KEY;
+    uint32_t SignMessage(softcsp::ProvHandle, uint32_t, const softcsp::Bytes &, const std::string &digestOid,
+                         const uint8_t *, size_t, softcsp::Bytes *signature) override {
+        digests.push_back(digestOid);
+        if (signCode == 0) *signature = {0x30, 0x00};
+        return signCode;
     }
     uint32_t EnumContainers(softcsp::ProvHandle, std::vector<std::string> *) override { return 0; }
     uint32_t HasKey(softcsp::ProvHandle, uint32_t) override { return softcsp::NTE_NO_KEY; }
