@@ -38,13 +38,16 @@ void GenerateKey(uint32_t medium, const char *password, const char *paramSetOid,
         std::string serial = zolm::SerialNumber(medium);
         Names(serial).pending = name;
         SaveRecord(medium);
+        // The previous generation's context belongs to a container that is no longer pending: a request
+        // must never be made for it, also when this generation fails.
+        softcsp::ProvHandle &previous = GeneratedHandle(serial);
+        if (previous != 0) csp.ReleaseContext(previous);
+        previous = 0;
         // The CSP keeps its defaults when it refuses either setting; the key generation tells.
         csp.SetSignatureParamSet(handle, OrEmpty(paramSetOid));
         csp.SetPin(handle, OrEmpty(password));
         if (uint32_t code = csp.GenerateKey(handle, softcsp::AT_SIGNATURE)) CRYPTOAPI_FAILURE("CryptGenKey", code);
-        softcsp::ProvHandle &generated = GeneratedHandle(serial);
-        if (generated != 0) csp.ReleaseContext(generated);
-        generated = handle;
+        GeneratedHandle(serial) = handle;
     } catch (...) {
         csp.ReleaseContext(handle);
         throw;

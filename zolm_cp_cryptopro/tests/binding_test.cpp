@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <openssl/rsa.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "common/key_medium.h"
@@ -177,6 +178,29 @@ TEST_F(BindingTest, ProviderChoiceByAlgorithmPrefix) {
                   host_.FileBytes(1, "container"));
     }
     EXPECT_EQ(csp_.pins.back(), "pw");
+}
+
+TEST_F(BindingTest, FailedGenerationLeavesNoKeyToRequestFor) {
+    ASSERT_EQ(Init(), "");
+    ASSERT_EQ(Result(cp_GenerateKey(1, "pw", "1.2.643.7.1.2.1.1.1", "1.2.643.7.1.1.3.2")), "");
+    softcsp::ProvHandle first = *csp_.open.begin();
+    csp_.generateCode = softcsp::NTE_FAIL;
+    std::string text = Result(cp_GenerateKey(1, "pw", "1.2.643.7.1.2.1.1.1", "1.2.643.7.1.1.3.2"));
+    EXPECT_TRUE(cryptopro::testing::IsFailureText(text, "CryptGenKey() failed, GetLastError=2148073504/0x80090020",
+                                                  "key_operations.cpp"))
+        << text;
+    // Neither the first generation's context nor the failed one stays; the record names the new container.
+    EXPECT_TRUE(csp_.open.empty());
+    EXPECT_NE(std::find(csp_.released.begin(), csp_.released.end(), first), csp_.released.end());
+    std::string pending = host_.FileBytes(1, "container").substr(1);
+    // A request now goes to the pending container, never to the first generation's key.
+    text = Result(cp_MakeRequest(1, "pw",
+                                 "<response><SubjectSignTool><SignTool/></SubjectSignTool><Subject/>"
+                                 "<Extensions/><SignAlgorithm/></response>"));
+    EXPECT_EQ(csp_.acquired.back().container, "\\\\.\\REGISTRY\\zolm-" + pending);
+    EXPECT_TRUE(cryptopro::testing::IsFailureText(
+        text, "CryptExportPublicKeyInfo() failed, GetLastError=2148073485/0x8009000D", "key_operations.cpp"))
+        << text;
 }
 
 TEST_F(BindingTest, OperationsWithoutWork) {

@@ -19,6 +19,7 @@ public:
     uint32_t releaseCode = 0;
     uint32_t pinCode = 0;
     uint32_t signCode = 0;
+    uint32_t generateCode = 0;
     std::set<softcsp::ProvHandle> dead;  // handles that fail the probe
 
     // Records.
@@ -42,7 +43,7 @@ public:
     uint32_t SetSignatureParamSet(softcsp::ProvHandle, const char *) override { return 0; }
     uint32_t SetPin(softcsp::ProvHandle, const char *pin) override;
     uint32_t ChangePin(softcsp::ProvHandle, const char *) override { return 0; }
-    uint32_t GenerateKey(softcsp::ProvHandle, uint32_t) override { return 0; }
+    uint32_t GenerateKey(softcsp::ProvHandle, uint32_t) override { return generateCode; }
     uint32_t ExportPublicKeyInfo(softcsp::ProvHandle, uint32_t, softcsp::Bytes *) override {
         return softcsp::NTE_NO_KEY;
     }
