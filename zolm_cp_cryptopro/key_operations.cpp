@@ -100,7 +100,8 @@ void SignData(uint32_t medium, const char *password, const void *data, uint32_t 
     if (signature == nullptr || signatureLength == nullptr || info == nullptr || (data == nullptr && length != 0))
         throw formatted_exception("cp_SignData: invalid argument");
     CMemoryBufferPtr certificateText = zolm::ReadFile(medium, kCertificateFile);
-    CMemoryBufferPtr content = CMemoryBuffer::Create(data, length);
+    // The host's bytes are signed where they are: a copy would cost a second pass over large data and
+    // leave one more copy to wipe.
     softcsp::Csp &csp = Csp();
     softcsp::ProvHandle handle = OpenActiveContainer(medium);
     std::vector<uint8_t> certificate;
@@ -114,8 +115,8 @@ void SignData(uint32_t medium, const char *password, const void *data, uint32_t 
     // A wrong password shows as the signing's failure.
     csp.SetPin(handle, OrEmpty(password));
     std::vector<uint8_t> signed_;
-    if (uint32_t code = csp.SignMessage(handle, softcsp::AT_SIGNATURE, certificate, digest, content->Data(),
-                                        content->Length(), &signed_))
+    if (uint32_t code = csp.SignMessage(handle, softcsp::AT_SIGNATURE, certificate, digest,
+                                        static_cast<const uint8_t *>(data), length, &signed_))
         CRYPTOAPI_FAILURE("CryptSignMessage", code);
     void *block = std::malloc(signed_.empty() ? 1 : signed_.size());
     if (block == nullptr) throw formatted_exception("%s", kSignatureAllocation);
