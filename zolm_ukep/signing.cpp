@@ -72,9 +72,10 @@ public:
             handle == 0)
             return code;
         pinContext_ = handle;
-        uint32_t attempt = SignInContext(data, length, signature);
-        if (attempt != softcsp::SCARD_W_WRONG_CHV) return attempt == 0 ? 0 : code;
+        // Only a key that refuses the empty PIN is worth asking the user about.
+        if (csp.SetPin(handle, "") != softcsp::SCARD_W_WRONG_CHV) return code;
         std::string error;
+        uint32_t attempt = 0;
         for (int i = 0; i < kPinAttempts; ++i) {
             std::optional<std::string> pin = Prompt().Ask(Description(link), error);
             if (!pin) return softcsp::SCARD_W_CANCELLED_BY_USER;
