@@ -44,34 +44,39 @@ std::string IdOf(const softcsp::Bytes &der) {
     return HexId(digest);
 }
 
-// Fills every field from the certificate's DER; false when it cannot be read (no record is made).
-bool Describe(CertificateRecord &record, bool withIssuer) {
+// CERT_NAME_SIMPLE_DISPLAY_TYPE from the decoded subject: the first commonName, else the first
+// organizationalUnitName, organizationName or emailAddress.
+std::string SimpleDisplayName(const softcsp::DecodedName &subject) {
+    for (const char *oid : {"2.5.4.3", "2.5.4.11", "2.5.4.10", "1.2.840.113549.1.9.1"})
+        for (const auto &rdn : subject)
+            for (const auto &attribute : rdn)
+                if (attribute.oid == oid) return attribute.value;
+    return "";
+}
+
+// Applies the eligibility filters 1 and (store pass) 2, then fills every field from the certificate's
+// DER. False when the certificate is refused or cannot be read; the certificate is read only once.
+bool Describe(CertificateRecord &record, bool storePass) {
     const softcsp::Bytes &der = record.certificate.der;
     softcsp::CertificateFacts facts;
     if (softcsp::ReadCertificateFacts(der, &facts) != 0) return false;
-    record.id = IdOf(der);
-    record.displayName = softcsp::SimpleDisplayName(der);
-    record.notBefore = facts.notBefore;
-    record.notAfter = facts.notAfter;
+    if (facts.signatureAlgorithmOid.compare(0, sizeof kRsaArc - 1, kRsaArc) == 0) return false;
+    if (storePass && facts.basicConstraintsCa == 1) return false;
     // A name that cannot be decoded contributes no attribute.
     softcsp::DecodedName subject;
     if (softcsp::DecodeName(facts.subject, &subject) != 0) subject.clear();
+    record.displayName = SimpleDisplayName(subject);
+    if (storePass && record.displayName.empty()) return false;
+    record.id = IdOf(der);
+    record.notBefore = facts.notBefore;
+    record.notAfter = facts.notAfter;
     SubjectFields fields = DescribeSubject(subject);
     record.subjectJson = std::move(fields.json);
     record.shortName = std::move(fields.shortName);
-    if (withIssuer) {
+    if (storePass) {
         softcsp::DecodedName issuer;
         if (softcsp::DecodeName(facts.issuer, &issuer) == 0) record.issuerName = IssuerCommonName(issuer);
     }
-    return true;
-}
-
-// Filters 1 and 2: RSA-signed certificates, and (store pass) certification authorities.
-bool Eligible(const softcsp::Bytes &der, bool rejectAuthority) {
-    softcsp::CertificateFacts facts;
-    if (softcsp::ReadCertificateFacts(der, &facts) != 0) return false;
-    if (facts.signatureAlgorithmOid.compare(0, sizeof kRsaArc - 1, kRsaArc) == 0) return false;
-    if (rejectAuthority && facts.basicConstraintsCa == 1) return false;
     return true;
 }
 
@@ -90,7 +95,7 @@ std::vector<CertificateRecord> ContainerPass(OpenedHandles &opened) {
         record.provider = handle;
         softcsp::Bytes der;
         if (csp.HasKey(handle, softcsp::AT_KEYEXCHANGE) != 0 ||
-            csp.GetKeyCertificate(handle, softcsp::AT_KEYEXCHANGE, &der) != 0 || !Eligible(der, false)) {
+            csp.GetKeyCertificate(handle, softcsp::AT_KEYEXCHANGE, &der) != 0) {
             csp.ReleaseContext(handle);
             continue;
         }
@@ -100,7 +105,12 @@ std::vector<CertificateRecord> ContainerPass(OpenedHandles &opened) {
         // key-link filter and signing reaches the key it was stored with.
         record.certificate.keyProv = softcsp::KeyProvInfo{name, kProviderName, kProviderType, softcsp::AT_KEYEXCHANGE};
         record.certificate.der = std::move(der);
-        if (Describe(record, false)) records.push_back(std::move(record));
+        if (Describe(record, false)) {
+            records.push_back(std::move(record));
+        } else {
+            opened.handles.erase(handle);
+            csp.ReleaseContext(handle);
+        }
     }
     return records;
 }
@@ -114,12 +124,11 @@ std::vector<CertificateRecord> StorePass(OpenedHandles &opened) {
     opened.handles.insert(context);
     for (auto &certificate : stored) {
         // Filter 3: a certificate without a link to a private key cannot sign.
-        if (!certificate.keyProv || !Eligible(certificate.der, true)) continue;
+        if (!certificate.keyProv) continue;
         CertificateRecord record;
         record.provider = context;
         record.certificate = std::move(certificate);
-        if (!Describe(record, true) || record.displayName.empty()) continue;
-        records.push_back(std::move(record));
+        if (Describe(record, true)) records.push_back(std::move(record));
     }
     return records;
 }
