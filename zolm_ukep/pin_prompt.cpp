@@ -19,6 +19,7 @@ namespace ukep {
 namespace {
 
 PinPrompt *g_prompt = nullptr;
+constexpr int kTimeoutSeconds = 60;
 
 const char *Env(const char *name) {
     const char *value = std::getenv(name);
@@ -66,8 +67,10 @@ public:
         Session session;
         if (!session.Start(program)) return std::nullopt;
         if (!session.ReadOk(nullptr)) return std::nullopt;
-        const std::string commands[] = {"SETTITLE КриптоПро CSP", "SETDESC " + Escape(description),
-                                        "SETPROMPT PIN:", error.empty() ? "" : "SETERROR " + Escape(error)};
+        // The dialog closes by itself after a while, so a prompt nobody sees cannot hold the host forever.
+        const std::string commands[] = {"SETTITLE КриптоПро CSP", "SETDESC " + Escape(description), "SETPROMPT PIN:",
+                                        "SETTIMEOUT " + std::to_string(kTimeoutSeconds),
+                                        error.empty() ? "" : "SETERROR " + Escape(error)};
         for (const auto &command : commands)
             if (!command.empty() && !(session.Send(command) && session.ReadOk(nullptr))) return std::nullopt;
         std::string pin;
