@@ -280,12 +280,26 @@ TEST_F(UkepCsp, SignaturesVerifyWithOpenssl) {
 TEST_F(UkepCsp, KeyFailuresGiveTheirTexts) {
     Bytes gone = Container("gone", {.subject = {{"CN", "Gone"}}});
     AddToMy(gone, "gone");
-    ASSERT_EQ(Parse(List()).size(), 1u);
+    // Linked to a container that holds only a signature key.
+    Bytes sigOnly = Container("sigonly", {.subject = {{"CN", "Signature only"}}}, 256, softcsp::AT_SIGNATURE);
+    Bytes wrongSpec = MakeCertificate({.subject = {{"CN", "Wrong key spec"}}});
+    AddToMy(wrongSpec, "sigonly", softcsp::AT_KEYEXCHANGE);
+    // Linked to a key that is not the certificate's.
+    Bytes foreign = MakeCertificate({.subject = {{"CN", "Foreign key"}}});
+    AddToMy(foreign, "sigonly", softcsp::AT_SIGNATURE);
+    ASSERT_EQ(Parse(List()).size(), 3u);
     softcsp::ProvHandle h = 0;
     ASSERT_EQ(csp_->AcquireContext(&h, "\\\\.\\REGISTRY\\gone", nullptr, 80, softcsp::CRYPT_DELETEKEYSET), 0u);
-    std::string error;
-    EXPECT_TRUE(Sign(Thumbprint(gone), "x", &error).empty());
-    EXPECT_EQ(error, "Контейнер ключа ЭП не существует или пользователь отказался от подписи");
+    const std::pair<const Bytes *, const char *> cases[] = {
+        {&gone, "Контейнер ключа ЭП не существует или пользователь отказался от подписи"},
+        {&wrongSpec, "Отсутствует ключ ЭП (проверьте подключен ли токен)"},
+        {&foreign, "Ошибка выработки ЭП на этапе подготовки 0x80090015"},
+    };
+    for (const auto &[cert, text] : cases) {
+        std::string error;
+        EXPECT_TRUE(Sign(Thumbprint(*cert), "x", &error).empty());
+        EXPECT_EQ(error, text);
+    }
 }
 
 TEST_F(UkepCsp, PinIsAskedOnceAndWrongPinsAskAgain) {

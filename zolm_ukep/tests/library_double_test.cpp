@@ -272,6 +272,24 @@ TEST_F(UkepDouble, HashOidIsTheCertificatesSignatureAlgorithmFittedToItsKey) {
     }
 }
 
+TEST_F(UkepDouble, NullOutputsAreRefusedNotFollowed) {
+    InitOk();
+    csp.store.push_back(Linked(MakeCertificate({})));
+    std::string id = Ids(List()).at(0);
+    char *list = nullptr;
+    int32_t length = 0;
+    void *signature = nullptr;
+    uint32_t signatureLength = 0;
+    EXPECT_EQ(Text(ukep_EnumerateCertificates(nullptr, &length)), "invalid argument");
+    EXPECT_EQ(Text(ukep_EnumerateCertificates(&list, nullptr)), "invalid argument");
+    EXPECT_EQ(Text(ukep_SignData(id.c_str(), nullptr, 5, &signature, &signatureLength)), "invalid argument");
+    EXPECT_EQ(Text(ukep_SignData(id.c_str(), "x", 1, nullptr, &signatureLength)), "invalid argument");
+    EXPECT_EQ(Text(ukep_SignData(id.c_str(), "x", 1, &signature, nullptr)), "invalid argument");
+    EXPECT_EQ(Text(ukep_SignData(nullptr, "x", 1, &signature, &signatureLength)), "");
+    EXPECT_EQ(signature, nullptr);
+    EXPECT_TRUE(csp.linkOids.empty());
+}
+
 TEST_F(UkepDouble, ReleaseFunctionsWipeAndAcceptNull) {
     ukep_ReleaseMemory(nullptr, 0);
     cp_ReleaseMemory(nullptr, 0);
