@@ -89,8 +89,8 @@ std::string CertificateLine(const CertificateLineFields &f) {
     char times[33];
     std::snprintf(times, sizeof times, "%08X%08X%08X%08X", uint32_t(f.notBefore >> 32), uint32_t(f.notBefore),
                   uint32_t(f.notAfter >> 32), uint32_t(f.notAfter));
-    return f.id + ":" + Base64(f.displayName) + "|" + times + "|" + Base64(f.subjectJson) + "|" +
-           Base64(f.shortName) + "|" + Base64(f.issuerName);
+    return f.id + ":" + Base64(f.displayName) + "|" + times + "|" + Base64(f.subjectJson) + "|" + Base64(f.shortName) +
+           "|" + Base64(f.issuerName);
 }
 
 }  // namespace ukep

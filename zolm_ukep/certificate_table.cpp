@@ -174,8 +174,8 @@ std::string EnumerateCertificates() {
     std::string list;
     for (const auto &[id, record] : table) {
         if (!list.empty()) list += ',';
-        list += CertificateLine({record.id, record.displayName, record.subjectJson, record.shortName,
-                                 record.issuerName, record.notBefore, record.notAfter});
+        list += CertificateLine({record.id, record.displayName, record.subjectJson, record.shortName, record.issuerName,
+                                 record.notBefore, record.notAfter});
     }
 
     // The new table keeps the handles its records hold; the rest of this run's handles (replaced

@@ -1,13 +1,13 @@
 // The exports of zolm_ukep.so: each runs its work under the result convention.
-#include "common/result.h"
-#include "zolm/ukep.h"
-#include "zolm_ukep/certificate_table.h"
-#include "zolm_ukep/signing.h"
-
 #include <climits>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+
+#include "common/result.h"
+#include "zolm/ukep.h"
+#include "zolm_ukep/certificate_table.h"
+#include "zolm_ukep/signing.h"
 
 extern "C" {
 

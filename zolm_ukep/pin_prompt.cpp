@@ -68,8 +68,8 @@ public:
         if (!session.Start(program)) return std::nullopt;
         if (!session.ReadOk(nullptr)) return std::nullopt;
         // The dialog closes by itself after a while, so a prompt nobody sees cannot hold the host forever.
-        const std::string commands[] = {"SETTITLE КриптоПро CSP", "SETDESC " + Escape(description), "SETPROMPT PIN:",
-                                        "SETTIMEOUT " + std::to_string(kTimeoutSeconds),
+        const std::string commands[] = {"SETTITLE КриптоПро CSP", "SETDESC " + Escape(description),
+                                        "SETPROMPT PIN:", "SETTIMEOUT " + std::to_string(kTimeoutSeconds),
                                         error.empty() ? "" : "SETERROR " + Escape(error)};
         for (const auto &command : commands)
             if (!command.empty() && !(session.Send(command) && session.ReadOk(nullptr))) return std::nullopt;
@@ -124,7 +124,8 @@ private:
         bool Send(const std::string &command) {
             std::string line = command + "\n";
             // A pinentry that died must not kill the host with SIGPIPE.
-            struct sigaction ignore {}, previous{};
+            struct sigaction ignore {
+            }, previous{};
             ignore.sa_handler = SIG_IGN;
             sigaction(SIGPIPE, &ignore, &previous);
             size_t done = 0;

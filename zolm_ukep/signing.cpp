@@ -105,11 +105,16 @@ private:
 
 const char *DedicatedText(uint32_t code) {
     switch (code) {
-        case softcsp::NTE_NO_KEY: return kNoKey;
-        case softcsp::NTE_BAD_KEYSET: return kBadKeyset;
-        case softcsp::CRYPT_E_NO_KEY_PROPERTY: return kNoKeyProperty;
-        case softcsp::SCARD_W_CANCELLED_BY_USER: return kCancelled;
-        default: return nullptr;
+        case softcsp::NTE_NO_KEY:
+            return kNoKey;
+        case softcsp::NTE_BAD_KEYSET:
+            return kBadKeyset;
+        case softcsp::CRYPT_E_NO_KEY_PROPERTY:
+            return kNoKeyProperty;
+        case softcsp::SCARD_W_CANCELLED_BY_USER:
+            return kCancelled;
+        default:
+            return nullptr;
     }
 }
 

@@ -104,7 +104,8 @@ int Sign(const CommandLine &line) {
     }
     void *signature = nullptr;
     uint32_t length = 0;
-    bool failed = Failed(ukep_SignData(id.c_str(), data.data(), static_cast<uint32_t>(data.size()), &signature, &length));
+    bool failed =
+        Failed(ukep_SignData(id.c_str(), data.data(), static_cast<uint32_t>(data.size()), &signature, &length));
     Failed(ukep_Done());
     if (failed) return kExitErrorText;
     if (signature == nullptr) {

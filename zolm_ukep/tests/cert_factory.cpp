@@ -25,9 +25,12 @@ EVP_PKEY *IssuerKeyOf(IssuerKey kind) {
 
 const EVP_MD *DigestOf(IssuerKey kind) {
     switch (kind) {
-        case IssuerKey::Gost256: return EVP_get_digestbynid(NID_id_GostR3411_2012_256);
-        case IssuerKey::Gost512: return EVP_get_digestbynid(NID_id_GostR3411_2012_512);
-        default: return EVP_sha256();
+        case IssuerKey::Gost256:
+            return EVP_get_digestbynid(NID_id_GostR3411_2012_256);
+        case IssuerKey::Gost512:
+            return EVP_get_digestbynid(NID_id_GostR3411_2012_512);
+        default:
+            return EVP_sha256();
     }
 }
 

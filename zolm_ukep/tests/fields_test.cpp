@@ -10,8 +10,14 @@ using softcsp::DecodedName;
 
 TEST(Base64, Rfc4648Vectors) {
     const std::pair<const char *, const char *> cases[] = {
-        {"", ""},         {"f", "Zg=="},         {"fo", "Zm8="},         {"foo", "Zm9v"},
-        {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"}, {" ", "IA=="},
+        {"", ""},
+        {"f", "Zg=="},
+        {"fo", "Zm8="},
+        {"foo", "Zm9v"},
+        {"foob", "Zm9vYg=="},
+        {"fooba", "Zm9vYmE="},
+        {"foobar", "Zm9vYmFy"},
+        {" ", "IA=="},
         {"\xff\xfe\xfd", "//79"},
     };
     for (const auto &[in, out] : cases) EXPECT_EQ(Base64(in), out) << in;
@@ -31,15 +37,20 @@ TEST(SubjectJson, NoAttributes) {
 
 TEST(SubjectJson, QuotesEscapedBackslashesAndControlsUnchanged) {
     SubjectFields f = DescribeSubject({{{"2.5.4.10", "ООО \"Ромашка\""}}, {{"2.5.4.11", "a\\b\tc"}}});
-    EXPECT_EQ(f.json, "[{\"OID\":\"organizationName\",\"OIDCODE\":\"2.5.4.10\",\"VALUE\":\"ООО \\\"Ромашка\\\"\"},"
-                      "{\"OID\":\"organizationalUnitName\",\"OIDCODE\":\"2.5.4.11\",\"VALUE\":\"a\\b\tc\"}]");
+    EXPECT_EQ(f.json,
+              "[{\"OID\":\"organizationName\",\"OIDCODE\":\"2.5.4.10\",\"VALUE\":\"ООО \\\"Ромашка\\\"\"},"
+              "{\"OID\":\"organizationalUnitName\",\"OIDCODE\":\"2.5.4.11\",\"VALUE\":\"a\\b\tc\"}]");
 }
 
 TEST(SubjectJson, NamesOfTheTableAndUnknownOids) {
     const std::pair<const char *, const char *> cases[] = {
-        {"1.2.643.100.5", "ORGNIP"},  {"1.2.643.100.3", "SNILS"},  {"1.2.643.3.131.1.1", "INN"},
-        {"1.2.643.3.141.1.2", "KP_FSS"}, {"1.2.840.113549.1.9.2", "unstructuredName"},
-        {"1.2.3.4.5", "1.2.3.4.5"},   {"2.5.4.97", "2.5.4.97"},
+        {"1.2.643.100.5", "ORGNIP"},
+        {"1.2.643.100.3", "SNILS"},
+        {"1.2.643.3.131.1.1", "INN"},
+        {"1.2.643.3.141.1.2", "KP_FSS"},
+        {"1.2.840.113549.1.9.2", "unstructuredName"},
+        {"1.2.3.4.5", "1.2.3.4.5"},
+        {"2.5.4.97", "2.5.4.97"},
     };
     for (const auto &[oid, name] : cases)
         EXPECT_EQ(DescribeSubject({{{oid, "v"}}}).json,
@@ -64,7 +75,12 @@ TEST(IssuerName, LastRdnWinsFirstAttributeWithinAnRdn) {
 }
 
 TEST(CertificateLine, ExactLayout) {
-    CertificateLineFields f{"0123456789ABCDEF0123456789ABCDEF01234567", "Test", "[]", " ", "", 0x01D4A7B3'00C0FFEEull,
+    CertificateLineFields f{"0123456789ABCDEF0123456789ABCDEF01234567",
+                            "Test",
+                            "[]",
+                            " ",
+                            "",
+                            0x01D4A7B3'00C0FFEEull,
                             0x0000000A'0000000Bull};
     EXPECT_EQ(CertificateLine(f),
               "0123456789ABCDEF0123456789ABCDEF01234567:VGVzdA==|01D4A7B300C0FFEE0000000A0000000B|W10=|IA==|");

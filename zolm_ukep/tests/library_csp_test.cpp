@@ -57,7 +57,8 @@ std::string Thumbprint(const Bytes &der) {
 
 std::string FileTimeHex(long unixTime) {
     char text[17];
-    std::snprintf(text, sizeof text, "%016llX", (static_cast<unsigned long long>(unixTime) + 11644473600ull) * 10000000ull);
+    std::snprintf(text, sizeof text, "%016llX",
+                  (static_cast<unsigned long long>(unixTime) + 11644473600ull) * 10000000ull);
     return text;
 }
 
@@ -116,8 +117,8 @@ protected:
     }
 
     // A container with a new key of kind 256 or 512 and this certificate kept with it.
-    Bytes Container(const std::string &name, CertSpec spec, int bits = 256,
-                    uint32_t keySpec = softcsp::AT_KEYEXCHANGE, const char *pin = nullptr) {
+    Bytes Container(const std::string &name, CertSpec spec, int bits = 256, uint32_t keySpec = softcsp::AT_KEYEXCHANGE,
+                    const char *pin = nullptr) {
         softcsp::ProvHandle h = 0;
         std::string path = "\\\\.\\REGISTRY\\" + name;
         bool strong = bits == 512;
@@ -163,8 +164,8 @@ protected:
     }
     // openssl cms -verify over the data with the included certificate; the signer it found as DER.
     bool OpensslVerifies(const Bytes &signature, const std::string &data, const Bytes &signer) {
-        std::ofstream(dir_ + "/sig.der", std::ios::binary).write(reinterpret_cast<const char *>(signature.data()),
-                                                                  static_cast<std::streamsize>(signature.size()));
+        std::ofstream(dir_ + "/sig.der", std::ios::binary)
+            .write(reinterpret_cast<const char *>(signature.data()), static_cast<std::streamsize>(signature.size()));
         std::ofstream(dir_ + "/data.bin", std::ios::binary) << data;
         std::string command = "openssl cms -verify -engine gost -binary -noverify -inform DER -in " + dir_ +
                               "/sig.der -content " + dir_ + "/data.bin -signer " + dir_ + "/signer.pem -out " + dir_ +
@@ -235,13 +236,14 @@ TEST_F(UkepCsp, ListsEligibleCertificatesFieldByField) {
     const Line &p = byId.at(Thumbprint(onlyContainer));
     EXPECT_EQ(p.displayName, "Иванов Иван");
     EXPECT_EQ(p.times, FileTimeHex(1700000000) + FileTimeHex(1800000000));
-    EXPECT_EQ(p.subjectJson, "[{\"OID\":\"commonName\",\"OIDCODE\":\"2.5.4.3\",\"VALUE\":\"Иванов Иван\"},"
-                             "{\"OID\":\"surname\",\"OIDCODE\":\"2.5.4.4\",\"VALUE\":\"Иванов\"},"
-                             "{\"OID\":\"givenName\",\"OIDCODE\":\"2.5.4.42\",\"VALUE\":\"Иван\"},"
-                             "{\"OID\":\"organizationName\",\"OIDCODE\":\"2.5.4.10\",\"VALUE\":\"ООО \\\"Рога и копыта\\\"\"},"
-                             "{\"OID\":\"organizationalUnitName\",\"OIDCODE\":\"2.5.4.11\",\"VALUE\":\"отдел\\1\"},"
-                             "{\"OID\":\"SNILS\",\"OIDCODE\":\"1.2.643.100.3\",\"VALUE\":\"12345678901\"},"
-                             "{\"OID\":\"1.2.3.4.5\",\"OIDCODE\":\"1.2.3.4.5\",\"VALUE\":\"прочее\"}]");
+    EXPECT_EQ(p.subjectJson,
+              "[{\"OID\":\"commonName\",\"OIDCODE\":\"2.5.4.3\",\"VALUE\":\"Иванов Иван\"},"
+              "{\"OID\":\"surname\",\"OIDCODE\":\"2.5.4.4\",\"VALUE\":\"Иванов\"},"
+              "{\"OID\":\"givenName\",\"OIDCODE\":\"2.5.4.42\",\"VALUE\":\"Иван\"},"
+              "{\"OID\":\"organizationName\",\"OIDCODE\":\"2.5.4.10\",\"VALUE\":\"ООО \\\"Рога и копыта\\\"\"},"
+              "{\"OID\":\"organizationalUnitName\",\"OIDCODE\":\"2.5.4.11\",\"VALUE\":\"отдел\\1\"},"
+              "{\"OID\":\"SNILS\",\"OIDCODE\":\"1.2.643.100.3\",\"VALUE\":\"12345678901\"},"
+              "{\"OID\":\"1.2.3.4.5\",\"OIDCODE\":\"1.2.3.4.5\",\"VALUE\":\"прочее\"}]");
     EXPECT_EQ(p.shortName, "Иванов Иван");
     EXPECT_EQ(p.issuerName, "") << "container pass";
     EXPECT_EQ(list.find(Thumbprint(onlyContainer) + ":"), list.find(Thumbprint(onlyContainer)));
@@ -334,8 +336,7 @@ TEST_F(UkepCsp, PinentryProtocol) {
         std::string path = dir_ + "/pinentry";
         std::ofstream(path) << "#!/bin/sh\necho 'OK Pleased to meet you'\nwhile read -r cmd rest; do\n"
                                "  case \"$cmd\" in\n    GETPIN) printf '%s\\n' " +
-                                   getpinAnswer +
-                                   " ;;\n    BYE) echo OK; exit 0 ;;\n    *) echo OK ;;\n  esac\ndone\n";
+                                   getpinAnswer + " ;;\n    BYE) echo OK; exit 0 ;;\n    *) echo OK ;;\n  esac\ndone\n";
         fs::permissions(path, fs::perms::owner_all);
         setenv("ZOLM_PINENTRY", path.c_str(), 1);
     };

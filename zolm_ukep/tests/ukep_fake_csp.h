@@ -17,7 +17,7 @@ public:
     std::vector<softcsp::StoredCertificate> store;
     uint32_t storeCode = 0;
     uint32_t enumCode = 0;
-    std::deque<uint32_t> linkCodes;    // one per SignMessageWithLink call; none left: success
+    std::deque<uint32_t> linkCodes;     // one per SignMessageWithLink call; none left: success
     std::vector<std::string> linkOids;  // hash OIDs the calls were given
 
     uint32_t AcquireContext(softcsp::ProvHandle *handle, const char *container, const char *providerName,
