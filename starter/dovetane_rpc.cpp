@@ -3,9 +3,9 @@
 
 #include <uuid/uuid.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
-#include <algorithm>
 #include <map>
 #include <optional>
 
@@ -88,9 +88,7 @@ std::string ArgumentText(const XmlRpcArgument &argument) {
     return std::visit(Visitor{}, argument);
 }
 
-std::string TextOr(const std::optional<XmlNode> &node, const char *missing) {
-    return node ? node->Text() : missing;
-}
+std::string TextOr(const std::optional<XmlNode> &node, const char *missing) { return node ? node->Text() : missing; }
 
 }  // namespace
 
@@ -102,12 +100,23 @@ std::string XmlEscape(std::string_view text) {
     escaped.reserve(text.size());
     for (char c : text) {
         switch (c) {
-        case '&': escaped += "&amp;"; break;
-        case '<': escaped += "&lt;"; break;
-        case '>': escaped += "&gt;"; break;
-        case '"': escaped += "&quot;"; break;
-        case '\'': escaped += "&apos;"; break;
-        default: escaped += c;
+            case '&':
+                escaped += "&amp;";
+                break;
+            case '<':
+                escaped += "&lt;";
+                break;
+            case '>':
+                escaped += "&gt;";
+                break;
+            case '"':
+                escaped += "&quot;";
+                break;
+            case '\'':
+                escaped += "&apos;";
+                break;
+            default:
+                escaped += c;
         }
     }
     return escaped;
@@ -235,8 +244,9 @@ XmlDocument XmlRpcCall(std::string_view url, std::string_view method, std::strin
             method, Base64Encode(RequestDocument(method, requestId, FillContentTemplate(contentTemplate, arguments))));
         HttpsResponse response =
             HttpsRequest("POST", url, "Content-Type: text/xml\r\n", envelope.data(), envelope.size(), timeoutMs);
-        return ReadXmlRpcAnswer(response.status, response.headers, response.body.Text(),
-                                [&] { response.body.Release(); }, method, requestId);
+        return ReadXmlRpcAnswer(
+            response.status, response.headers, response.body.Text(), [&] { response.body.Release(); }, method,
+            requestId);
     } catch (const TXmlRpcError &) {
         throw;
     } catch (const std::exception &e) {

@@ -20,15 +20,28 @@ namespace rpc_methods {
 inline constexpr char kGetPatchInfo[] = "Versions.GetPatchInfo";
 inline constexpr char kGetPatch[] = "Versions.GetPatch";
 inline constexpr char kGetZolmConfig[] = "Versions.GetZolmConfig";
-inline constexpr const char *kVendrel[] = {
-    "Vendrel.GetCRL",           "Vendrel.GetRequestContent",     "Vendrel.PrintRequest",
-    "Vendrel.GetPublicKeyInfo", "Vendrel.SubmitResponse",        "Vendrel.AbortPolling",
-    "Vendrel.PollRequest",      "Vendrel.KeepPolling",           "Vendrel.GetUserByCertificate",
-    "Vendrel.GetPublicKeyUserID", "Vendrel.GetCertificate",      "Vendrel.GetCSRData",
-    "Vendrel.SubmitPublicKeyRequest", "Vendrel.SubmitRequest",   "Vendrel.ConfirmUserID",
-    "Vendrel.SubmitRequestWithSignature", "Vendrel.SubmitRequestWithCMC", "Vendrel.GetKeyRequestState",
-    "Vendrel.GetRequestCertificate", "Vendrel.GetExtRequestContent", "Vendrel.GetCA",
-    "Vendrel.GetCryptoProviders"};
+inline constexpr const char *kVendrel[] = {"Vendrel.GetCRL",
+                                           "Vendrel.GetRequestContent",
+                                           "Vendrel.PrintRequest",
+                                           "Vendrel.GetPublicKeyInfo",
+                                           "Vendrel.SubmitResponse",
+                                           "Vendrel.AbortPolling",
+                                           "Vendrel.PollRequest",
+                                           "Vendrel.KeepPolling",
+                                           "Vendrel.GetUserByCertificate",
+                                           "Vendrel.GetPublicKeyUserID",
+                                           "Vendrel.GetCertificate",
+                                           "Vendrel.GetCSRData",
+                                           "Vendrel.SubmitPublicKeyRequest",
+                                           "Vendrel.SubmitRequest",
+                                           "Vendrel.ConfirmUserID",
+                                           "Vendrel.SubmitRequestWithSignature",
+                                           "Vendrel.SubmitRequestWithCMC",
+                                           "Vendrel.GetKeyRequestState",
+                                           "Vendrel.GetRequestCertificate",
+                                           "Vendrel.GetExtRequestContent",
+                                           "Vendrel.GetCA",
+                                           "Vendrel.GetCryptoProviders"};
 }  // namespace rpc_methods
 
 // Errors reported by the server's application layer ("errors/error" of the inner answer). The message

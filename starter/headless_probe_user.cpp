@@ -34,9 +34,10 @@ void HeadlessProbeUser::Print(const char *caption, const std::string &text, cons
 }
 
 ProbeUser::ErrorChoice HeadlessProbeUser::InternetError(const std::string &errorMessage) {
-    Print(kInternetCheckCaption,
-          FillFormat(kInternetErrorFormat, {readSetting_("application.title"), readSetting_("probe.url"), errorMessage}),
-          "Прервать");
+    Print(
+        kInternetCheckCaption,
+        FillFormat(kInternetErrorFormat, {readSetting_("application.title"), readSetting_("probe.url"), errorMessage}),
+        "Прервать");
     return ErrorChoice::Abort;
 }
 

@@ -56,9 +56,9 @@ bool ClockAccepted(const std::string &headers, ProbeUser &user, const SettingRea
     double days = std::abs(std::chrono::duration<double>(local - server).count()) / 86400.0;
     if (!(days > static_cast<double>(allowed) / 86400.0)) return true;
     ClockDifference difference = SplitClockDifference(days);
-    return user.AskConfirmation(FillFormat(kClockQuestion, {std::to_string(difference.hours),
-                                                            std::to_string(difference.minutes),
-                                                            readSetting("application.title")}));
+    return user.AskConfirmation(FillFormat(
+        kClockQuestion,
+        {std::to_string(difference.hours), std::to_string(difference.minutes), readSetting("application.title")}));
 }
 
 }  // namespace
@@ -128,18 +128,18 @@ bool ProbeConnection(StartupState &state, ProbeUser &user, const SettingReader &
 
         if (splashShown) user.HideSplash();
         switch (user.InternetError(error)) {
-        case ProbeUser::ErrorChoice::Retry:
-            user.ShowSplash();
-            continue;
-        case ProbeUser::ErrorChoice::Ignore: {
-            bool goOn = user.AskConfirmation(FillFormat(kIgnoreQuestion, {readSetting("application.title")}));
-            user.ShowSplash();
-            return goOn;
-        }
-        case ProbeUser::ErrorChoice::Abort:
-        default:
-            user.DismissSplash();
-            return false;
+            case ProbeUser::ErrorChoice::Retry:
+                user.ShowSplash();
+                continue;
+            case ProbeUser::ErrorChoice::Ignore: {
+                bool goOn = user.AskConfirmation(FillFormat(kIgnoreQuestion, {readSetting("application.title")}));
+                user.ShowSplash();
+                return goOn;
+            }
+            case ProbeUser::ErrorChoice::Abort:
+            default:
+                user.DismissSplash();
+                return false;
         }
     }
 }

@@ -60,8 +60,7 @@ LocalTime ParseHttpDate(std::string_view text) {
     if (!date.ok() || yearNumber < 1 || hourNumber > 23 || minuteNumber > 59 || secondNumber > 59)
         throw StarterError("timestamp out of range: " + std::string(text));
     weekday weekdayOfDate{sys_days(date)};
-    if (text.substr(0, 3) != kWeekdays[weekdayOfDate.c_encoding()])
-        throw StarterError("invalid timestamp day of week");
+    if (text.substr(0, 3) != kWeekdays[weekdayOfDate.c_encoding()]) throw StarterError("invalid timestamp day of week");
     sys_seconds utc = sys_days(date) + hours(hourNumber) + minutes(minuteNumber) + seconds(secondNumber);
     return ToLocalTime(utc);
 }

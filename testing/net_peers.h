@@ -6,8 +6,8 @@
 #include <openssl/ssl.h>
 
 #include <atomic>
-#include <cstdlib>
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <mutex>
 #include <optional>

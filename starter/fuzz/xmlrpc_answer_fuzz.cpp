@@ -11,8 +11,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::string_view body(reinterpret_cast<const char *>(data), size);
     bool released = false;
     try {
-        XmlDocument answer = ReadXmlRpcAnswer(200, "Content-Type: text/xml", body, [&] { released = true; },
-                                              "Versions.GetPatch", "0F0F0F0F-1234-5678-9ABC-DEF012345678");
+        XmlDocument answer = ReadXmlRpcAnswer(
+            200, "Content-Type: text/xml", body, [&] { released = true; }, "Versions.GetPatch",
+            "0F0F0F0F-1234-5678-9ABC-DEF012345678");
         if (!answer) std::abort();
         // What the update check reads next.
         if (auto version = answer.SelectSingleNode("/response/patch/@version")) (void)version->Text();

@@ -37,10 +37,10 @@ TEST(SplitUrl, SchemesPortsAndPaths) {
         {"https://update.example/probe.txt", "update.example", 443, true, "/probe.txt"},
         {"http://update.example", "update.example", 80, false, "/"},
         {"HTTPS://h:8443/a/b?x=1&y=/z", "h", 8443, true, "/a/b?x=1&y=/z"},
-        {"http://h:/p", "h", 80, false, "/p"},             // empty port: the scheme's
-        {"https://h:44x/p", "h", 443, true, "/p"},         // not a decimal number: the scheme's
-        {"https://h:1:2/p", "h", 443, true, "/p"},         // "1:2" is not a number either
-        {"http://h/p://q", "h", 80, false, "/p://q"},      // split at the first "://" only
+        {"http://h:/p", "h", 80, false, "/p"},         // empty port: the scheme's
+        {"https://h:44x/p", "h", 443, true, "/p"},     // not a decimal number: the scheme's
+        {"https://h:1:2/p", "h", 443, true, "/p"},     // "1:2" is not a number either
+        {"http://h/p://q", "h", 80, false, "/p://q"},  // split at the first "://" only
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.url);
@@ -233,8 +233,8 @@ TEST(ParseXmlBytes, EncodingFromTheDocumentItself) {
 }
 
 TEST(ParseXmlBytes, FailuresGiveTheParsersReason) {
-    for (std::string bytes : {std::string(), std::string("not xml"), std::string("<a><b></a>"),
-                              std::string("<a/><b/>"), std::string("<a>\xff\xfe</a>"),
+    for (std::string bytes : {std::string(), std::string("not xml"), std::string("<a><b></a>"), std::string("<a/><b/>"),
+                              std::string("<a>\xff\xfe</a>"),
                               std::string("<!DOCTYPE a [<!ENTITY e SYSTEM \"file:///etc/passwd\">]><a>&e;</a>")}) {
         SCOPED_TRACE(bytes);
         std::string reason;

@@ -19,9 +19,9 @@ using ::testing::StartsWith;
 namespace {
 
 const char kServerDate[] = "Sun, 06 Nov 1994 08:49:37 GMT";
-const std::chrono::system_clock::time_point kServerTime =
-    std::chrono::sys_days(std::chrono::year(1994) / 11 / 6) + std::chrono::hours(8) + std::chrono::minutes(49) +
-    std::chrono::seconds(37);
+const std::chrono::system_clock::time_point kServerTime = std::chrono::sys_days(std::chrono::year(1994) / 11 / 6) +
+                                                          std::chrono::hours(8) + std::chrono::minutes(49) +
+                                                          std::chrono::seconds(37);
 const char kError407[] = "HTTP прокси-сервер запрещает доступ в Интернет (код возврата 407)";
 
 // Answers from queues and writes every call into one journal.
@@ -79,9 +79,7 @@ protected:
                      {"probe.content", "probe-ok"},
                      {"probe.timedelta", "600"}};
     }
-    void Env(const char *name, const char *value) {
-        env_.push_back(std::make_unique<peers::ScopedEnv>(name, value));
-    }
+    void Env(const char *name, const char *value) { env_.push_back(std::make_unique<peers::ScopedEnv>(name, value)); }
     std::string Url(peers::TestServer &server, const std::string &path, bool secure = true) {
         return std::string(secure ? "https" : "http") + "://localhost:" + std::to_string(server.Port()) + path;
     }
@@ -125,7 +123,8 @@ TEST_F(ProbeTest, FailedAttemptShowsTheErrorAndAbortEndsTheRun) {
     };
     const Case cases[] = {
         {"status 500", peers::Response(500, "", "probe-ok"), "", "проверочный HTTP запрос вернул код возврата 500"},
-        {"redirect", peers::Response(302, "Location: /x\r\n", ""), "", "проверочный HTTP запрос вернул код возврата 302"},
+        {"redirect", peers::Response(302, "Location: /x\r\n", ""), "",
+         "проверочный HTTP запрос вернул код возврата 302"},
         {"trailing line break", ProbeAnswer("probe-ok\r\n"), "", "проверочный HTTP запрос вернул неожиданный ответ"},
         {"other case", ProbeAnswer("PROBE-OK"), "", "проверочный HTTP запрос вернул неожиданный ответ"},
         {"empty body", ProbeAnswer(""), "", "проверочный HTTP запрос вернул неожиданный ответ"},
@@ -160,8 +159,7 @@ TEST_F(ProbeTest, RetryReadsTheSettingsAfresh) {
     };
     user_.choices = {ProbeUser::ErrorChoice::Retry};
     EXPECT_TRUE(Probe());
-    EXPECT_THAT(user_.journal,
-                ElementsAre("hide", "error: проверочный HTTP запрос вернул неожиданный ответ", "show"));
+    EXPECT_THAT(user_.journal, ElementsAre("hide", "error: проверочный HTTP запрос вернул неожиданный ответ", "show"));
     EXPECT_EQ(state_.ProxyServer, "INTERNET_OPEN_TYPE_PRECONFIG");
     EXPECT_EQ(server_.Requests().size(), 2u);
 }
@@ -290,9 +288,9 @@ TEST_F(ProbeProxyTest, WrongCredentialsAreForgottenBeforeTheNextAttempt) {
     user_.choices = {ProbeUser::ErrorChoice::Retry};
     EXPECT_TRUE(Probe());
     // tinyproxy refuses wrong credentials with 401; the retry starts without them and meets 407 again.
-    EXPECT_THAT(user_.journal,
-                ElementsAre("hide", "password", "show", "hide", "error: проверочный HTTP запрос вернул код возврата 401",
-                            "show", "hide", "password", "show"));
+    EXPECT_THAT(user_.journal, ElementsAre("hide", "password", "show", "hide",
+                                           "error: проверочный HTTP запрос вернул код возврата 401", "show", "hide",
+                                           "password", "show"));
     EXPECT_EQ(state_.ProxyPassword, "secret");
 }
 

@@ -17,8 +17,10 @@ class StarterProbe : public ::testing::Test {
 protected:
     void SetUp() override { fs::copy_file(ZOLM_STARTER, program / "starter"); }
     RunResult Run(const std::string &url) {
-        WriteFile(program / "start.ini", "[application]\r\ntitle=Зольм\r\n[proxy]\r\ntype=INTERNET_OPEN_TYPE_DIRECT\r\n"
-                                         "[probe]\r\nurl=" + url + "\r\ncontent=probe-ok\r\ntimedelta=0\r\n");
+        WriteFile(program / "start.ini",
+                  "[application]\r\ntitle=Зольм\r\n[proxy]\r\ntype=INTERNET_OPEN_TYPE_DIRECT\r\n"
+                  "[probe]\r\nurl=" +
+                      url + "\r\ncontent=probe-ok\r\ntimedelta=0\r\n");
         return RunProgram({program / "starter"}, {"APPDATA=" + appdata.path(), "XDG_RUNTIME_DIR=" + runtime.path(),
                                                   "SSL_CERT_FILE=" + pki.CaFile()});
     }
@@ -42,12 +44,14 @@ TEST_F(StarterProbe, UnreachableProbeUrlShowsTheConnectionErrorAndAborts) {
     std::string url = "https://127.0.0.1:" + std::to_string(peers::FreePort()) + "/probe.txt";
     RunResult r = Run(url);
     EXPECT_EQ(r.exitCode, 0);
-    std::string head = "Проверка доступа в Интернет\nПриложению \"Зольм\" для нормального функционирования необходим "
-                       "доступ в Интернет, однако при пробном обращении к серверу " + url +
-                       " произошла ошибка:\n\nFailed to connect to 127.0.0.1 port ";
-    std::string tail = "\n\nОдна из возможных причин - неправильная настройка HTTP прокси-сервера, через который Вы "
-                       "выходите в Интернет, пожалуйста, убедитесь, что настройки прокси-сервера соответствуют "
-                       "действительности и повторите проверку.\nОтвет: Прервать\n\n";
+    std::string head =
+        "Проверка доступа в Интернет\nПриложению \"Зольм\" для нормального функционирования необходим "
+        "доступ в Интернет, однако при пробном обращении к серверу " +
+        url + " произошла ошибка:\n\nFailed to connect to 127.0.0.1 port ";
+    std::string tail =
+        "\n\nОдна из возможных причин - неправильная настройка HTTP прокси-сервера, через который Вы "
+        "выходите в Интернет, пожалуйста, убедитесь, что настройки прокси-сервера соответствуют "
+        "действительности и повторите проверку.\nОтвет: Прервать\n\n";
     EXPECT_EQ(r.out.rfind(head, 0), 0u) << r.out;
     ASSERT_GE(r.out.size(), tail.size());
     EXPECT_EQ(r.out.substr(r.out.size() - tail.size()), tail);

@@ -164,8 +164,7 @@ TEST_F(XmlRpcTest, EveryMalformedAnswerGetsItsMessage) {
          "HTTP запрос вернул ответ с Content-Type: application/xml"},
         {"later header replaces earlier", 200, "Content-Type: text/xml\r\ncontent-type: text/html; charset=x\r\n",
          Good(""), "HTTP запрос вернул ответ с Content-Type: text/html; charset=x"},
-        {"not XML", 200, "Content-Type: text/xml\r\n", fixed("<html"),
-         "HTTP запрос вернул некорректный XML ответ: "},
+        {"not XML", 200, "Content-Type: text/xml\r\n", fixed("<html"), "HTTP запрос вернул некорректный XML ответ: "},
         {"empty body", 200, "Content-Type: text/xml\r\n", fixed(""), "HTTP запрос вернул некорректный XML ответ: "},
         {"not XML-RPC", 200, "Content-Type: text/xml\r\n", fixed("<methodCall/>"),
          "HTTP запрос вернул не XMLRPC ответ"},
@@ -185,8 +184,7 @@ TEST_F(XmlRpcTest, EveryMalformedAnswerGetsItsMessage) {
         {"no type", 200, "Content-Type: text/xml\r\n",
          withAttributes([](const SentRequest &s) { return "request-id=\"" + s.id + "\" id=\"1\""; }),
          "XMLRPC запрос вернул ответ без /response/@type"},
-        {"wrong type", 200, "Content-Type: text/xml\r\n",
-         withAttributes([](const SentRequest &s) {
+        {"wrong type", 200, "Content-Type: text/xml\r\n", withAttributes([](const SentRequest &s) {
              return "type=\"versions.getpatchinfo\" request-id=\"" + s.id + "\" id=\"1\"";
          }),
          "XMLRPC запрос вернул ответ с неверным значением /response/@type"},
@@ -201,8 +199,7 @@ TEST_F(XmlRpcTest, EveryMalformedAnswerGetsItsMessage) {
                                          "<patch><size>1</size></patch>"));
          },
          "XMLRPC запрос вернул ответ с неверным значением /response/@request-id"},
-        {"lower-case request-id", 200, "Content-Type: text/xml\r\n",
-         withAttributes([](const SentRequest &s) {
+        {"lower-case request-id", 200, "Content-Type: text/xml\r\n", withAttributes([](const SentRequest &s) {
              std::string lower = s.id;
              for (char &c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
              return "type=\"" + s.type + "\" request-id=\"" + lower + "\" id=\"1\"";
@@ -254,8 +251,9 @@ TEST_F(XmlRpcTest, TransportFailuresAreWrapped) {
         XmlRpcCall("ftp://localhost/RPC2", kMethod, kTemplate, 1000, {});
         FAIL() << "no error";
     } catch (const StarterError &e) {
-        EXPECT_EQ(std::string(e.what()), "XMLRPC вызов Versions.GetPatchInfo --> ftp://localhost/RPC2 завершился с "
-                                         "ошибкой: Invalid URL scheme: ftp://");
+        EXPECT_EQ(std::string(e.what()),
+                  "XMLRPC вызов Versions.GetPatchInfo --> ftp://localhost/RPC2 завершился с "
+                  "ошибкой: Invalid URL scheme: ftp://");
     }
 }
 

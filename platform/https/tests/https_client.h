@@ -73,5 +73,4 @@ inline Answer Request(const Call &call) {
     return answer;
 }
 
-
 }  // namespace zolm::https::testing
