@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <cstdio>
 #include <map>
 #include <optional>
@@ -210,6 +211,7 @@ XmlDocument ReadXmlRpcAnswer(uint16_t status, std::string_view headers, std::str
     {
         std::string storage;
         std::optional<SecureBytes> bytes = Base64Decode(value->TextView(storage));
+        explicit_bzero(storage.data(), storage.size());
         if (!bytes) throw StarterError(FillFormat(kInvalidInner, {kInvalidBase64}));
         // The outer document is not needed once its text is decoded.
         outer.Reset();

@@ -45,6 +45,17 @@ void OnParseError(void *, xmlError *error) {
 
 void IgnoreError(void *, xmlError *) {}
 
+// A document type declaration stops the parse. The answers never carry one, and with the limits for
+// large documents lifted, entity definitions could expand without bound.
+constexpr char kNoDtd[] = "a document type declaration (DOCTYPE) is not allowed";
+
+void RefuseDocumentType(void *context, const xmlChar *, const xmlChar *, const xmlChar *) {
+    auto *parser = static_cast<xmlParserCtxt *>(context);
+    auto *errors = static_cast<ParseErrors *>(parser->_private);
+    if (errors != nullptr && errors->first.empty()) errors->first = kNoDtd;
+    xmlStopParser(parser);
+}
+
 void Wipe(xmlNode *node, xmlDict *dict) {
     if (node->content == nullptr || (dict != nullptr && xmlDictOwns(dict, node->content) == 1)) return;
     explicit_bzero(node->content, std::strlen(reinterpret_cast<const char *>(node->content)));
@@ -136,6 +147,7 @@ XmlDocument ParseXmlBytes(const void *data, size_t size, std::string &reason) {
     if (!context) throw std::bad_alloc();
     context->_private = &errors;
     context->sax->serror = OnParseError;
+    context->sax->internalSubset = RefuseDocumentType;
     xmlCtxtUseOptions(context.get(), XML_PARSE_HUGE | XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
     size_t offset = first;
     // At least one call, the last one telling the parser the end has come; a fatal error stops early.
@@ -149,7 +161,7 @@ XmlDocument ParseXmlBytes(const void *data, size_t size, std::string &reason) {
     } while (offset < size);
     XmlDocument doc(context->myDoc);
     context->myDoc = nullptr;
-    if (context->wellFormed == 0 || !errors.first.empty() || !doc) {
+    if (context->wellFormed == 0 || !errors.first.empty() || !doc || doc.get()->intSubset != nullptr) {
         doc.Reset();
         reason = !errors.first.empty() ? errors.first : "the document could not be read";
     }

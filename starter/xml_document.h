@@ -58,8 +58,9 @@ private:
 };
 
 // Parses bytes as an XML document, the encoding taken from the document itself (byte-order mark or
-// XML declaration, UTF-8 by default). The bytes are read in place, a piece at a time. No network
-// access, no external entities. On failure: an empty document and the parser's reason in reason.
+// XML declaration, UTF-8 by default). The bytes are read in place, a piece at a time. Large texts
+// are allowed; a document type declaration (and with it any entity definition) is refused, so nothing
+// is loaded from elsewhere or expanded. On failure: an empty document and the parser's reason.
 XmlDocument ParseXmlBytes(const void *data, size_t size, std::string &reason);
 
 }  // namespace zolm::starter
