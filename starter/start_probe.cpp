@@ -44,7 +44,7 @@ long long AllowedSeconds(const std::string &text) {
 
 // True when the clocks agree well enough or the user goes on anyway.
 bool ClockAccepted(const std::string &headers, ProbeUser &user, const SettingReader &readSetting, const Clock &now) {
-    LocalTime local = ToLocalTime(now());
+    LocalTime local = ToLocalTime(std::chrono::floor<std::chrono::milliseconds>(now()));
     LocalTime server = local;
     try {
         server = ParseHttpDate(DateHeader(headers));

@@ -29,17 +29,16 @@ int Field(std::string_view text, size_t from, size_t to, const char *what) {
 
 }  // namespace
 
-LocalTime ToLocalTime(std::chrono::system_clock::time_point time) {
+LocalTime ToLocalTime(std::chrono::sys_time<std::chrono::milliseconds> time) {
     using namespace std::chrono;
-    auto millis = floor<milliseconds>(time);
-    time_t seconds = system_clock::to_time_t(floor<std::chrono::seconds>(millis));
+    time_t seconds = static_cast<time_t>(floor<std::chrono::seconds>(time).time_since_epoch().count());
     std::tm local{};
     errno = 0;
     if (localtime_r(&seconds, &local) == nullptr) RaiseLastError("SystemTimeToTzSpecificLocalTime", errno);
     auto day = local_days(year(local.tm_year + 1900) / month(static_cast<unsigned>(local.tm_mon + 1)) /
                           static_cast<unsigned>(local.tm_mday));
     return LocalTime(day.time_since_epoch() + hours(local.tm_hour) + minutes(local.tm_min) +
-                     std::chrono::seconds(local.tm_sec) + (millis - floor<std::chrono::seconds>(millis)));
+                     std::chrono::seconds(local.tm_sec) + (time - floor<std::chrono::seconds>(time)));
 }
 
 LocalTime ParseHttpDate(std::string_view text) {

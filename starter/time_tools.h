@@ -15,7 +15,8 @@ using LocalTime = std::chrono::local_time<std::chrono::milliseconds>;
 // "invalid timestamp day of week", or the system error text of "SystemTimeToTzSpecificLocalTime".
 LocalTime ParseHttpDate(std::string_view text);
 
-// A system time as local wall-clock time, by the system's current time-zone rules.
-LocalTime ToLocalTime(std::chrono::system_clock::time_point time);
+// A UTC time as local wall-clock time, by the system's current time-zone rules. Milliseconds, so any
+// year of a four-digit date fits.
+LocalTime ToLocalTime(std::chrono::sys_time<std::chrono::milliseconds> time);
 
 }  // namespace zolm::starter

@@ -32,16 +32,36 @@ struct ParseErrors {
     std::string first;
 };
 
-void OnParseError(void *, xmlError *error) {
-    if (error == nullptr || error->level < XML_ERR_ERROR) return;
-    auto *context = static_cast<xmlParserCtxt *>(error->ctxt);
-    if (context == nullptr || context->_private == nullptr) return;
-    auto *errors = static_cast<ParseErrors *>(context->_private);
-    if (!errors->first.empty()) return;
+void Note(ParseErrors *errors, xmlError *error) {
+    if (errors == nullptr || error == nullptr || error->level < XML_ERR_ERROR || !errors->first.empty()) return;
     errors->first = TrimBlanks(error->message != nullptr ? error->message : "unknown error");
     if (error->line > 0)
         errors->first += " (line " + std::to_string(error->line) + ", column " + std::to_string(error->int2) + ")";
 }
+
+// The parser's own errors.
+void OnParseError(void *, xmlError *error) {
+    auto *context = error != nullptr ? static_cast<xmlParserCtxt *>(error->ctxt) : nullptr;
+    if (context != nullptr) Note(static_cast<ParseErrors *>(context->_private), error);
+}
+
+// Errors raised without the parser at hand (input decoding): this thread's handler during a parse.
+void OnOtherError(void *errors, xmlError *error) { Note(static_cast<ParseErrors *>(errors), error); }
+
+// Routes this thread's libxml2 errors to a parse's record while it lives, so nothing is printed.
+class ErrorRoute {
+public:
+    explicit ErrorRoute(ParseErrors *errors) : handler_(xmlStructuredError), data_(xmlStructuredErrorContext) {
+        xmlSetStructuredErrorFunc(errors, OnOtherError);
+    }
+    ~ErrorRoute() { xmlSetStructuredErrorFunc(data_, handler_); }
+    ErrorRoute(const ErrorRoute &) = delete;
+    ErrorRoute &operator=(const ErrorRoute &) = delete;
+
+private:
+    xmlStructuredErrorFunc handler_;
+    void *data_;
+};
 
 void IgnoreError(void *, xmlError *) {}
 
@@ -140,6 +160,7 @@ void XmlDocument::Free::operator()(_xmlDoc *doc) const {
 XmlDocument ParseXmlBytes(const void *data, size_t size, std::string &reason) {
     const char *bytes = static_cast<const char *>(data);
     ParseErrors errors;
+    ErrorRoute route(&errors);
     // The first bytes let the parser see a byte-order mark before anything else.
     size_t first = std::min<size_t>(size, 4);
     std::unique_ptr<xmlParserCtxt, ParserDeleter> context(

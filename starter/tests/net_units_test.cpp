@@ -68,6 +68,9 @@ TEST(ParseHttpDate, ReadsTheFixedFormAsLocalTime) {
     EXPECT_EQ(ParseHttpDate("Sun, 06 Nov 1994 08:49:37 GMT"), Utc(1994, 11, 6, 8, 49, 37));
     EXPECT_EQ(ParseHttpDate("Thu, 29 Feb 2024 23:59:59 GMT"), Utc(2024, 2, 29, 23, 59, 59));
     EXPECT_EQ(ParseHttpDate("Sat, 01 Jan 2000 00:00:00 GMT"), Utc(2000, 1, 1, 0, 0, 0));
+    // Far from today too (beyond what a nanosecond clock holds).
+    EXPECT_EQ(ParseHttpDate("Mon, 01 Jan 0001 00:00:00 GMT"), Utc(1, 1, 1, 0, 0, 0));
+    EXPECT_EQ(ParseHttpDate("Fri, 31 Dec 9999 23:59:59 GMT"), Utc(9999, 12, 31, 23, 59, 59));
 }
 
 TEST(ParseHttpDate, RefusesEverythingElseWithItsText) {
