@@ -47,12 +47,12 @@ std::string Base64Encode(const void *data, size_t size) {
 }
 
 std::optional<SecureBytes> Base64Decode(std::string_view text) {
+    // Counted without branches: this pass runs over answers of a hundred megabytes.
     size_t sextets = 0, pads = 0;
     for (char c : text) {
         int8_t value = kTable[static_cast<unsigned char>(c)];
-        if (value == kSkip) continue;
-        ++sextets;
-        if (value == kPad) ++pads;
+        sextets += value != kSkip;
+        pads += value == kPad;
     }
     if (pads > 2 || sextets == 0 || sextets % 4 != 0) return std::nullopt;
     size_t size = sextets / 4 * 3 - pads;
