@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <memory>
 #include <new>
+#include <stdexcept>
 
 namespace zolm {
 
@@ -15,8 +16,10 @@ std::string FormatTextV(const char *format, va_list args) {
         va_copy(copy, args);
         int written = std::vsnprintf(buffer.get(), size - 1, format, copy);
         va_end(copy);
-        // A negative result or one that leaves no spare byte means the text may be cut: try twice the size.
         if (written >= 0 && static_cast<size_t>(written) < size - 1) return std::string(buffer.get(), written);
+        // This printer reports a cut text by its full length; a negative result is a format it cannot print
+        // (an unconvertible wide character), which no larger buffer cures.
+        if (written < 0) throw std::runtime_error(std::string("cannot format text: ") + format);
         if (size > (size_t{1} << 30)) throw std::bad_alloc();
     }
 }

@@ -8,7 +8,8 @@
 namespace zolm {
 
 // Formats like vsnprintf into a buffer that starts at 256 bytes and doubles until the text fits with
-// a byte to spare. Throws std::bad_alloc when memory runs out.
+// a byte to spare. Throws std::bad_alloc when memory runs out, std::runtime_error for a format that
+// cannot be printed at all.
 std::string FormatTextV(const char *format, va_list args);
 std::string FormatText(const char *format, ...) __attribute__((format(printf, 1, 2)));
 

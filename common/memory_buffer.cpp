@@ -1,24 +1,14 @@
 #include "common/memory_buffer.h"
 
+#include <sys/stat.h>
+
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
 
 #include "common/formatted_exception.h"
 #include "common/secure_zero.h"
-
-namespace {
-
-// Storage whose deleter zeroes the whole capacity first, whoever drops the last reference.
-std::shared_ptr<uint8_t[]> NewStorage(size_t capacity) {
-    uint8_t *raw = new uint8_t[capacity];
-    return std::shared_ptr<uint8_t[]>(raw, [capacity](uint8_t *p) {
-        zolm::SecureZero(p, capacity);
-        delete[] p;
-    });
-}
-
-}  // namespace
 
 CMemoryBufferPtr CMemoryBuffer::Create() { return std::make_shared<CMemoryBuffer>(); }
 
@@ -28,21 +18,31 @@ CMemoryBufferPtr CMemoryBuffer::Create(const void *data, size_t length) {
     return buffer;
 }
 
-CMemoryBuffer::~CMemoryBuffer() = default;
+CMemoryBuffer::~CMemoryBuffer() { WipeStorage(); }
+
+void CMemoryBuffer::WipeStorage() noexcept { zolm::SecureZero(storage_.get(), capacity_); }
 
 void CMemoryBuffer::Reserve(size_t n) {
     if (capacity_ - offset_ - length_ >= n) return;
     if (n > SIZE_MAX - length_ - 1023) throw std::length_error("CMemoryBuffer::Reserve");
     size_t capacity = (length_ + n + 1023) / 1024 * 1024;
-    auto storage = NewStorage(capacity);
+    std::shared_ptr<uint8_t[]> storage(new uint8_t[capacity]);
     if (length_ != 0) std::memcpy(storage.get(), Data(), length_);
-    storage_ = std::move(storage);  // the old storage is zeroed by its deleter
+    WipeStorage();
+    storage_ = std::move(storage);
     offset_ = 0;
     capacity_ = capacity;
 }
 
 void CMemoryBuffer::Append(const void *data, size_t length) {
     if (length == 0) return;
+    auto at = reinterpret_cast<std::uintptr_t>(data), start = reinterpret_cast<std::uintptr_t>(storage_.get());
+    if (storage_ && at >= start && at < start + capacity_ && capacity_ - offset_ - length_ < length) {
+        // Bytes of this buffer's own storage, which growing wipes: append a copy of them.
+        auto copy = Create(data, length);
+        Append(copy->Data(), copy->Length());
+        return;
+    }
     Reserve(length);
     std::memcpy(Data() + length_, data, length);
     length_ += length;
@@ -69,6 +69,10 @@ CMemoryBufferPtr CMemoryBuffer::LoadFile(const std::string &path) {
     std::FILE *file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) throw formatted_exception("failed to open file %s", path.c_str());
     std::unique_ptr<std::FILE, int (*)(std::FILE *)> closer(file, &std::fclose);
+    // A folder opens for reading here, but is no file to load.
+    struct stat info;
+    if (fstat(fileno(file), &info) != 0 || S_ISDIR(info.st_mode))
+        throw formatted_exception("failed to open file %s", path.c_str());
     long size = -1;
     if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
     if (size < 0 || std::fseek(file, 0, SEEK_SET) != 0)

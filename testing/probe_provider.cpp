@@ -10,13 +10,13 @@
 #include "common/formatted_exception.h"
 #include "common/host.h"
 #include "common/key_medium.h"
+#include "common/provider_exports.h"
 #include "common/result.h"
 #include "zolm/provider.h"
 
 namespace {
 
 // The probe's own texts.
-const char kNoHostTable[] = "cp_Init: no host table was given";
 const char kNoPendingKey[] = "there is no pending key on the medium";
 const char kNoCurrentKey[] = "there is no current key on the medium";
 const char kWrongPassword[] = "wrong password";
@@ -58,15 +58,9 @@ void Write(uint32_t medium, const char *name, const std::string &text) {
 
 extern "C" {
 
-char *ZOLM_STDCALL cp_Init(const HostTable *host, const char *directory) {
-    zolm::SetHost(host);
-    return zolm::ResultOf([&] {
-        (void)directory;
-        if (host == nullptr) throw formatted_exception(kNoHostTable);
-    });
+char *ZOLM_STDCALL cp_Init(const HostTable *host, const char *) {
+    return zolm::InitProvider(host, [] {});
 }
-
-void cp_Done(void) {}
 
 const ProviderInfo *cp_Info(void) { return &kInfo; }
 
@@ -114,13 +108,6 @@ char *ZOLM_STDCALL cp_MakeRequestCMC(uint32_t medium, const char *requestTemplat
         Write(medium, "req.pem",
               "-----BEGIN PROBE CMC REQUEST-----\nca=" + std::string(caLocation ? caLocation : "") +
                   "\ntemplate bytes=" + std::to_string(body.size()) + "\n-----END PROBE CMC REQUEST-----\n");
-    });
-}
-
-char *ZOLM_STDCALL cp_StoreCertificate(uint32_t, uint32_t, uint32_t, int32_t *stored) {
-    return zolm::ResultOf([&] {
-        if (stored == nullptr) throw formatted_exception(kNullOutput, "cp_StoreCertificate");
-        *stored = 1;
     });
 }
 
@@ -185,7 +172,5 @@ char *ZOLM_STDCALL cp_ChangePassword(uint32_t medium, const char *currentPasswor
         Write(medium, "key.der", KeyText(newPassword, key.substr(key.find('\n') + 1)));
     });
 }
-
-void cp_ReleaseMemory(void *block, uint32_t length) { zolm::ReleaseBlock(block, length); }
 
 }  // extern "C"

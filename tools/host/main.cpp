@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "tools/host/commands.h"
+#include "tools/host/pcsc_commands.h"
 
 namespace zolm::host {
 
@@ -35,6 +36,7 @@ void PrintHelp() {
         std::string left = std::string("--") + o.name + (o.value ? std::string(" ") + o.value : "");
         std::cout << "  " << left << std::string(left.size() < 26 ? 26 - left.size() : 1, ' ') << o.help << "\n";
     }
+    std::cout << "\nSmart-card commands:\n" << PcscHelpText();
     std::cout << "\nEnvironment:\n"
                  "  ZOLM_PLUGIN             the plug-in when --plugin is not given\n"
                  "  ZOLM_SHARED_DATA_NAME   the shared data block's name instead of /zolm_shared_data\n"
@@ -46,6 +48,9 @@ void PrintHelp() {
 
 int main(int argc, char **argv) {
     using namespace zolm::host;
+    // The smart-card commands parse their own arguments (hex APDUs).
+    if (argc > 1 && IsPcscCommand(argv[1]))
+        return RunPcscCommand(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr);
     try {
         CommandLine line = CommandLine::Parse(argc, argv, Options());
         if (line.Has("help") || line.Command() == "help") {
