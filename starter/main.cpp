@@ -5,13 +5,43 @@
 #include <string>
 #include <vector>
 
-#include "starter/fileops.h"
 #include "starter/dialogs/message_dialogs.h"
+#include "starter/dialogs/probe_user_dialogs.h"
+#include "starter/fileops.h"
 #include "starter/splash_keeper/splash_services.h"
 #include "starter/start_config.h"
+#include "starter/start_probe.h"
 #include "starter/start_run.h"
 #include "starter/startup.h"
 #include "starter/ui/dialogs_stage.h"
+
+namespace zolm::starter {
+namespace {
+
+// The probe's user is the run's dialogs, which exist only once the toolkit is up (the sequence's
+// dialogs step comes before the probe); this defers to them at the first question.
+class LateProbeUser : public ProbeUser {
+public:
+    LateProbeUser(QtDialogsStage &dialogs, SplashControl &splash) : dialogs_(dialogs), splash_(splash) {}
+    void HideSplash() override { Get().HideSplash(); }
+    void ShowSplash() override { Get().ShowSplash(); }
+    void DismissSplash() override { Get().DismissSplash(); }
+    ErrorChoice InternetError(const std::string &message) override { return Get().InternetError(message); }
+    std::optional<Credentials> ProxyPassword() override { return Get().ProxyPassword(); }
+    bool AskConfirmation(const std::string &question) override { return Get().AskConfirmation(question); }
+
+private:
+    ProbeUser &Get() {
+        if (!user_) user_.emplace(dialogs_.Ui(), splash_);
+        return *user_;
+    }
+    QtDialogsStage &dialogs_;
+    SplashControl &splash_;
+    std::optional<DialogsProbeUser> user_;
+};
+
+}  // namespace
+}  // namespace zolm::starter
 
 int main(int argc, char **argv) {
     using namespace zolm::starter;
@@ -22,6 +52,9 @@ int main(int argc, char **argv) {
         SplashKeeper splash(StarterSplashServices());
         QtDialogsStage dialogs(settings, splash);
 
+        LateProbeUser probeUser(dialogs, splash);
+        ConnectionProbe probe(probeUser, settings.read);
+
         LaunchServices launch;
         launch.readSetting = settings.read;
         launch.versionDirectory = [](std::string_view version) { return VersionDirectory(version); };
@@ -30,10 +63,11 @@ int main(int argc, char **argv) {
         launch.isWine = IsWine();
         ApplicationLauncher launcher(std::move(launch), std::vector<std::string>(argv + 1, argv + argc));
 
-        // Probe and update check join here as they are built.
+        // The update check joins here when it is built.
         StartupStages stages;
         stages.splash = &splash;
         stages.dialogs = &dialogs;
+        stages.probe = &probe;
         stages.launch = &launcher;
         return RunStartupSequence(stages, settings.read, IsWine());
     } catch (const std::exception &e) {

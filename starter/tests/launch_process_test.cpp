@@ -8,11 +8,13 @@
 #include "platform/codesign/code_signature.h"
 #include "test_pki.h"
 #include "test_support.h"
+#include "testing/net_peers.h"
 
 using namespace zolm::starter::testing;
 namespace codesign = zolm::platform::codesign;
 namespace pki = zolm::platform::codesign::testing;
 namespace fs = std::filesystem;
+namespace peers = zolm::https::testing;
 
 namespace {
 
@@ -24,14 +26,21 @@ protected:
         fs::copy_file(ZOLM_DEMOAPP, program / "VERSIONS/1.0.0/zolm-demoapp");
         WriteFile(program / "start.ini",
                   "[application]\ntitle=Demo\nmain=zolm-demoapp\n[versions]\nproduct=demo\ncurrent=1.0.0\n"
-                  "[probe]\nurl=https://probe.example/\n");
+                  "[probe]\nurl=" + ProbeUrl() + "\ncontent=probe-ok\ntimedelta=0\n");
     }
     RunResult Start(const std::vector<std::string> &args) {
         std::vector<std::string> argv = {program / "starter"};
         argv.insert(argv.end(), args.begin(), args.end());
         return RunProgram(
-            argv, {"APPDATA=" + appdata.path(), "XDG_RUNTIME_DIR=" + runtime.path(), "HTTPS_PROXY_PASSWORD=leaked"});
+            argv, {"APPDATA=" + appdata.path(), "XDG_RUNTIME_DIR=" + runtime.path(), "HTTPS_PROXY_PASSWORD=leaked",
+                   "SSL_CERT_FILE=" + pki.CaFile()});
     }
+    // The probe passes against a local HTTPS server, so the run goes on to the launch.
+    std::string ProbeUrl() const { return "https://localhost:" + std::to_string(server.Port()) + "/probe.txt"; }
+    peers::TestPki pki;
+    peers::TestServer server{&pki, [](const peers::ReceivedRequest &) {
+                                 return peers::Response(200, "", "probe-ok");
+                             }};
     TempDir program, appdata, runtime;
 };
 
@@ -50,7 +59,7 @@ TEST_F(StarterLaunch, TheSignedApplicationGetsEnvironmentFolderAndArguments) {
               "HTTPS_PROXY_SERVER=\n"
               "HTTPS_PROXY_USERNAME=\n"
               "HTTPS_PROXY_PASSWORD=\n"
-              "CRYPTO_URL=https://probe.example/\n"
+              "CRYPTO_URL=" + ProbeUrl() + "\n"
               "SPLASH_GUID=\n"
               "START_DIRECTORY=" +
                   program.path() +

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "testing/net_peers.h"
 #include "zolm/https.h"
 
 namespace zolm::https::testing {
@@ -71,29 +72,5 @@ inline Answer Request(const Call &call) {
     answer.error = TakeText(error);
     return answer;
 }
-
-// Sets or removes environment variables for one scope and restores them afterwards.
-class ScopedEnv {
-public:
-    ScopedEnv(const char *name, const char *value) : name_(name) {
-        if (const char *old = std::getenv(name)) old_ = old;
-        if (value != nullptr)
-            setenv(name, value, 1);
-        else
-            unsetenv(name);
-    }
-    ~ScopedEnv() {
-        if (old_)
-            setenv(name_.c_str(), old_->c_str(), 1);
-        else
-            unsetenv(name_.c_str());
-    }
-    ScopedEnv(const ScopedEnv &) = delete;
-    ScopedEnv &operator=(const ScopedEnv &) = delete;
-
-private:
-    std::string name_;
-    std::optional<std::string> old_;
-};
 
 }  // namespace zolm::https::testing

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/https/tests/https_client.h"
-#include "platform/https/tests/test_peers.h"
+#include "testing/net_peers.h"
 
 namespace zolm::https::testing {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/https/tests/test_peers.h"
+#include "testing/net_peers.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

@@ -1,14 +1,16 @@
-// Real peers for the transport tests, all on 127.0.0.1 and all stopped by their destructors: a test
-// certification authority with a server certificate, a small HTTP(S) server whose answers a test
-// chooses, and tinyproxy demanding Basic credentials.
+// Real peers for the network tests (transport, probe, XML-RPC), all on 127.0.0.1 and all stopped by
+// their destructors: a test certification authority with a server certificate, a small HTTP(S) server
+// whose answers a test chooses, and tinyproxy demanding Basic credentials.
 #pragma once
 
 #include <openssl/ssl.h>
 
 #include <atomic>
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -78,6 +80,30 @@ private:
     std::vector<int> open_;
     std::vector<std::thread> workers_;
     std::thread thread_;
+};
+
+// Sets or removes environment variables for one scope and restores them afterwards.
+class ScopedEnv {
+public:
+    ScopedEnv(const char *name, const char *value) : name_(name) {
+        if (const char *old = std::getenv(name)) old_ = old;
+        if (value != nullptr)
+            setenv(name, value, 1);
+        else
+            unsetenv(name);
+    }
+    ~ScopedEnv() {
+        if (old_)
+            setenv(name_.c_str(), old_->c_str(), 1);
+        else
+            unsetenv(name_.c_str());
+    }
+    ScopedEnv(const ScopedEnv &) = delete;
+    ScopedEnv &operator=(const ScopedEnv &) = delete;
+
+private:
+    std::string name_;
+    std::optional<std::string> old_;
 };
 
 // tinyproxy on a free port with "BasicAuth user password", its configuration, pid and log files in a
