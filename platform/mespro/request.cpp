@@ -6,6 +6,7 @@
 #include <cstring>
 #include <map>
 
+#include "common/name_tables.h"
 #include "platform/mespro/session.h"
 
 namespace mespro {
@@ -15,39 +16,13 @@ constexpr const char *kSubjectSignToolOid = "1.2.643.100.111";
 constexpr const char *kSignToolName = "libmespro (Message-PRO 4 compatible)";
 constexpr int32_t kKnownRequestFlags = 0x2 | 0x8 | 0x10;
 
-// Attribute names the system's templates use, beside dotted OIDs.
-const std::map<std::string, std::string> &AttributeNames() {
-    static const std::map<std::string, std::string> names = {
-        {"countryName", "2.5.4.6"},
-        {"stateOrProvinceName", "2.5.4.8"},
-        {"localityName", "2.5.4.7"},
-        {"organizationName", "2.5.4.10"},
-        {"organizationalUnitName", "2.5.4.11"},
-        {"title", "2.5.4.12"},
-        {"commonName", "2.5.4.3"},
-        {"emailAddress", "1.2.840.113549.1.9.1"},
-        {"serialNumber", "2.5.4.5"},
-        {"pseudonym", "2.5.4.65"},
-        {"postalAddress", "2.5.4.16"},
-        {"unstructuredName", "1.2.840.113549.1.9.2"},
-        {"surname", "2.5.4.4"},
-        {"givenName", "2.5.4.42"},
-        {"streetAddress", "2.5.4.9"},
-        {"INN", "1.2.643.3.131.1.1"},
-        {"RNS_FSS", "1.2.643.3.141.1.1"},
-        {"KP_FSS", "1.2.643.3.141.1.2"},
-        {"OGRN", "1.2.643.100.1"},
-        {"SNILS", "1.2.643.100.3"},
-        {"ORGNIP", "1.2.643.100.5"},
-    };
-    return names;
-}
 
 using ObjectPtr = std::unique_ptr<ASN1_OBJECT, OsslDeleter<ASN1_OBJECT_free>>;
 
 ObjectPtr Object(const std::string &text, int32_t failure) {
-    auto it = AttributeNames().find(text);
-    ObjectPtr object(OBJ_txt2obj(it != AttributeNames().end() ? it->second.c_str() : text.c_str(), 0));
+    // Attribute names the system's templates use are accepted beside dotted OIDs.
+    const zolm::SubjectAttributeName *named = zolm::FindSubjectAttributeByName(text);
+    ObjectPtr object(OBJ_txt2obj(named != nullptr ? named->oid : text.c_str(), 0));
     if (!object) throw Failure{failure};
     return object;
 }
