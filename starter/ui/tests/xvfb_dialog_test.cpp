@@ -144,6 +144,49 @@ INSTANTIATE_TEST_SUITE_P(Keys, XvfbDialog,
                                            KeyCase{"TabTabReturnIsCancel", "Tab Tab Return", 2}),
                          [](const auto &info) { return std::string(info.param.name); });
 
+// The starter itself on a real X server: its probe cannot reach the server, so the connection error
+// dialog opens over the splash; Escape closes it, which counts as Abort, and the run ends with exit
+// code 0 without starting anything.
+TEST(XvfbStarter, ConnectionErrorDialogIsAnsweredThroughTheWindowSystem) {
+    if (!OnPath("Xvfb") || !OnPath("xdotool") || !OnPath("xdpyinfo")) {
+        GTEST_SKIP() << "Xvfb, xdotool and xdpyinfo are needed (scripts/packages/base.txt)";
+    }
+    char folderTemplate[] = "/tmp/zolm-xvfb-starter-XXXXXX";
+    ASSERT_NE(mkdtemp(folderTemplate), nullptr);
+    const std::string folder = folderTemplate;
+    ASSERT_EQ(std::system(("cp '" + std::string(ZOLM_STARTER) + "' '" + folder + "/starter' && mkdir '" + folder +
+                           "/appdata' '" + folder + "/runtime' && chmod 700 '" + folder + "/runtime'")
+                              .c_str()),
+              0);
+    FILE *ini = fopen((folder + "/start.ini").c_str(), "w");
+    ASSERT_NE(ini, nullptr);
+    fputs("[application]\ntitle=Зольм\nmain=app\n[versions]\nproduct=demo\ncurrent=1.0\n"
+          "[proxy]\ntype=INTERNET_OPEN_TYPE_DIRECT\n[probe]\nurl=https://127.0.0.1:1/probe.txt\ncontent=ok\n",
+          ini);
+    fclose(ini);
+
+    Xvfb x;
+    ASSERT_FALSE(x.Display().empty()) << "Xvfb did not start";
+    std::vector<std::pair<std::string, std::string>> env = {{"DISPLAY", x.Display()},
+                                                            {"QT_QPA_PLATFORM", "xcb"},
+                                                            {"APPDATA", folder + "/appdata"},
+                                                            {"XDG_RUNTIME_DIR", folder + "/runtime"}};
+    if (const char *asan = std::getenv("ASAN_OPTIONS"); asan != nullptr && *asan != '\0') {
+        env.emplace_back("ASAN_OPTIONS", std::string(asan) + ":strict_string_checks=0");
+    }
+    {
+        ChildProcess starter({folder + "/starter"}, env);
+        const std::string window = RunOn(x.Display(), "xdotool search --sync --name 'Проверка доступа в Интернет'");
+        ASSERT_FALSE(window.empty()) << "no connection error window on " << x.Display() << "\n" << starter.Output();
+        RunOn(x.Display(), "sh -c 'xdotool windowfocus --sync " + window + " && sleep 0.3'");
+        RunOn(x.Display(), "xdotool key --clearmodifiers Escape");
+        auto status = starter.WaitForExit(60s);
+        ASSERT_TRUE(status.has_value()) << "the starter did not end";
+        EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << starter.Output();
+    }
+    std::system(("rm -rf '" + folder + "'").c_str());
+}
+
 // The splash on a real X server: topmost splash window of the picture's size, closed by Escape,
 // its events removed.
 TEST(XvfbSplash, TopmostSplashWindowClosedByEscape) {
