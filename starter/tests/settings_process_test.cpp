@@ -30,6 +30,9 @@ protected:
         nobody_ = CanRunAsNobody();
         fs::copy_file(ZOLM_SETTINGS_CLIENT, program.path() + "/settings_client");
         fs::copy_file(ZOLM_STARTER, program.path() + "/starter");
+        // The transport library beside the program, as in an installation: nobody may not be able to
+        // reach the build folder.
+        fs::copy_file(fs::path(ZOLM_STARTER).parent_path() / "libhttps.so", program / "libhttps.so");
         WriteFile(program / "start.ini", kProgramIni);
         fs::create_directories(program / "VERSIONS/1.0");
         for (const TempDir *user : {&appdata, &runtime, &temp}) GiveToUser(user->path());
