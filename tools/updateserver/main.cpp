@@ -25,7 +25,7 @@ const char kHelp[] =
     "Usage: zolm-update-server --versions FOLDER [OPTION...]\n"
     "\n"
     "Serves the connection probe and the update server's XML-RPC endpoint on 127.0.0.1, one request\n"
-    "at a time, until it is stopped (SIGTERM or SIGINT).\n"
+    "at a time, until it is stopped (SIGTERM or SIGINT). Prints one line per request.\n"
     "\n"
     "FOLDER holds \"patch\" elements written by zolm-patchmaker, all making the same newest version:\n"
     "  <from>.xml   the patch from version <from> to the newest one;\n"
@@ -154,11 +154,20 @@ void Serve(Connection &connection, const Options &options, zolm::updateserver::V
     }
     body.resize(length);
 
-    if (method == "GET" && path == options.probePath)
-        return connection.Send(Response(200, "OK", "text/plain", options.probeBody));
-    if (method == "POST" && path == options.rpcPath)
-        return connection.Send(Response(200, "OK", "text/xml", store.Answer(body)));
-    connection.Send(Response(404, "Not Found", "text/plain", "not found\n"));
+    std::string line = method + " " + path;
+    if (method == "GET" && path == options.probePath) {
+        connection.Send(Response(200, "OK", "text/plain", options.probeBody));
+    } else if (method == "POST" && path == options.rpcPath) {
+        std::string answer = store.Answer(body);
+        line += " " + store.LastCall();
+        connection.Send(Response(200, "OK", "text/xml", answer));
+    } else {
+        line += " (not found)";
+        connection.Send(Response(404, "Not Found", "text/plain", "not found\n"));
+    }
+    // One line per request, for whoever watches the server.
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
 }
 
 int Usage(const std::string &why) {

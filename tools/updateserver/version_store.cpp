@@ -87,6 +87,7 @@ std::string VersionStore::Inner(const std::string &method, const std::string &pr
 }
 
 std::string VersionStore::Answer(const std::string &methodCall) {
+    lastCall_ = "(malformed call)";
     std::string reason;
     starter::XmlDocument outer = starter::ParseXmlBytes(methodCall.data(), methodCall.size(), reason);
     if (!outer) return Fault("invalid XML: " + reason);
@@ -105,6 +106,7 @@ std::string VersionStore::Answer(const std::string &methodCall) {
     if (type->Text() != name->Text()) return Fault("the inner request's type is not the method");
 
     std::string method = name->Text();
+    lastCall_ = method + "(" + product->Text() + ", " + version->Text() + ")";
     std::string answer = "<?xml version=\"1.0\" encoding=\"utf-8\"?><response type=\"" + XmlEscape(method) +
                          "\" request-id=\"" + XmlEscape(id->Text()) + "\" id=\"" + std::to_string(++answers_) + "\">" +
                          Inner(method, product->Text(), PlainName(version->Text()) ? version->Text() : "") +

@@ -22,6 +22,8 @@ public:
     // "Versions.GetPatch" answered with their inner documents (request id echoed), a malformed call
     // with an XML-RPC fault.
     std::string Answer(const std::string &methodCall);
+    // The last call answered, as "method(product, version)", or why it was refused; for the log.
+    const std::string &LastCall() const { return lastCall_; }
 
 private:
     std::string Inner(const std::string &method, const std::string &product, const std::string &version) const;
@@ -30,6 +32,7 @@ private:
     std::string product_;                         // empty: every product
     std::map<std::string, std::string> patches_;  // by base version ("00000000" for the full one)
     uint64_t answers_ = 0;
+    std::string lastCall_;
 };
 
 // An XML-RPC fault document with code 1 and the text.
