@@ -6,6 +6,7 @@
 
 #include <filesystem>
 
+#include "platform/named_objects.h"
 #include "test_support.h"
 
 using namespace zolm::starter::testing;
@@ -138,6 +139,19 @@ TEST_F(StarterUpdate, ASecondRunFindsNothingToUpdate) {
     std::string log = server->Stop();
     EXPECT_EQ(log.substr(log.rfind("GET /probe.txt")),
               "GET /probe.txt\nPOST /RPC2 Versions.GetPatchInfo(demo, 1.0.1)\n");
+}
+
+TEST_F(StarterUpdate, AStarterUpdatingTheSameProductKeepsTheOtherFromTheServer) {
+    // This process plays the starter that is updating "demo": it holds the update marker.
+    setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
+    auto marker = zolm::platform::TryLockNamed("Dovetane starter: demo update in progress");
+    ASSERT_TRUE(marker.has_value());
+    Settings("1.0.0", "1", server->Base() + "/RPC2");
+    RunResult r = Start();
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_NE(r.out.find("current folder: " + program.path() + "/VERSIONS/1.0.0\n"), std::string::npos) << r.out;
+    EXPECT_EQ(Current(), "1.0.0");
+    EXPECT_EQ(server->Stop(), "GET /probe.txt\n");  // the probe only: no update call
 }
 
 }  // namespace
