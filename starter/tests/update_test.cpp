@@ -358,6 +358,13 @@ TEST_P(UpdateLocalTest, LocalDescriptionTakesTheServersPlace) {
 INSTANTIATE_TEST_SUITE_P(Cases, UpdateLocalTest, ::testing::ValuesIn(kLocalCases),
                          [](const auto &info) { return std::string(info.param.name); });
 
+TEST_F(UpdateTest, LocalDescriptionNeedsNoInternet) {
+    ASSERT_EQ(system(("mkdir -p '" + dir_.path() + "/VERSIONS'").c_str()), 0);
+    zolm::starter::testing::WriteFile(dir_ / "VERSIONS/00000002.xml", "<patch version=\"00000003\"/>");
+    settings_["versions.silent"] = "1";
+    EXPECT_EQ(Run(false), std::vector<std::string>{"install: 00000002 -> 00000003"});
+}
+
 TEST_F(UpdateTest, UnreadableLocalDescriptionIsShownWithTheParsersReason) {
     std::string path = dir_ / "VERSIONS/00000002.xml";
     ASSERT_EQ(system(("mkdir -p '" + dir_.path() + "/VERSIONS'").c_str()), 0);
