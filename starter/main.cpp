@@ -12,6 +12,7 @@
 #include "starter/start_config.h"
 #include "starter/start_probe.h"
 #include "starter/start_run.h"
+#include "starter/start_update.h"
 #include "starter/startup.h"
 #include "starter/ui/dialogs_stage.h"
 
@@ -40,6 +41,18 @@ private:
     std::optional<DialogsProbeUser> user_;
 };
 
+// The update check's user is the run's message dialogs (installed by the dialogs step).
+class DialogsUpdateUser : public UpdateUser {
+public:
+    bool AskConfirmation(const std::string &question) override {
+        return zolm::starter::AskConfirmation(question) == ModalResult::Yes;
+    }
+    void ShowError(const std::string &message) override { zolm::starter::ShowError(message, false); }
+    void ShowInformation(const std::string &caption, const std::string &message) override {
+        zolm::starter::ShowInformation(caption, message);
+    }
+};
+
 }  // namespace
 }  // namespace zolm::starter
 
@@ -63,11 +76,17 @@ int main(int argc, char **argv) {
         launch.isWine = IsWine();
         ApplicationLauncher launcher(std::move(launch), std::vector<std::string>(argv + 1, argv + argc));
 
-        // The update check joins here when it is built.
+        DialogsUpdateUser updateUser;
+        UpdateServices update;
+        update.readSetting = settings.read;
+        update.versionDirectory = [](std::string_view version) { return VersionDirectory(version); };
+        UpdateChecker updateChecker(updateUser, std::move(update));
+
         StartupStages stages;
         stages.splash = &splash;
         stages.dialogs = &dialogs;
         stages.probe = &probe;
+        stages.update = &updateChecker;
         stages.launch = &launcher;
         return RunStartupSequence(stages, settings.read, IsWine());
     } catch (const std::exception &e) {

@@ -15,8 +15,11 @@
 namespace zolm::starter {
 
 struct PatchDocument::Doc {
-    ~Doc() { xmlFreeDoc(doc); }
+    ~Doc() {
+        if (!owner) xmlFreeDoc(doc);
+    }
     xmlDocPtr doc = nullptr;
+    std::shared_ptr<_xmlDoc> owner;  // when set, the document is owned there
 };
 
 namespace {
@@ -135,6 +138,16 @@ PatchDocument PatchDocument::Parse(const void *data, size_t size) {
     }
     if (doc->doc->intSubset != nullptr || doc->doc->extSubset != nullptr)
         throw StarterError("a document type declaration is not allowed");
+    PatchDocument result;
+    result.doc_ = std::move(doc);
+    return result;
+}
+
+PatchDocument PatchDocument::Adopt(std::shared_ptr<_xmlDoc> document) {
+    if (!document) throw StarterError("no document (?!)");
+    auto doc = std::make_shared<Doc>();
+    doc->doc = document.get();
+    doc->owner = std::move(document);
     PatchDocument result;
     result.doc_ = std::move(doc);
     return result;

@@ -11,6 +11,8 @@
 
 #include "starter/wipe_mem.h"
 
+struct _xmlDoc;
+
 namespace zolm::starter {
 
 // One entry element; valid while its document lives.
@@ -34,6 +36,9 @@ public:
     // Parses the bytes (the encoding from the document's declaration; no network, no DTD). Raises
     // StarterError with the parser's reason.
     static PatchDocument Parse(const void *data, size_t size);
+    // Takes a document parsed elsewhere (the XML-RPC client's answer); the owner keeps it alive and
+    // frees it when the last copy goes.
+    static PatchDocument Adopt(std::shared_ptr<_xmlDoc> document);
 
     // The text of the first node the XPath expression selects; empty when it selects nothing.
     std::optional<std::string> SelectText(const char *xpath) const;
