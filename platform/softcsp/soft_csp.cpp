@@ -82,7 +82,7 @@ struct Context {
     std::string paramSet;
     std::optional<SecretText> pin;  // offered PIN; checked against the keys when pinChecked
     bool pinChecked = false;
-    PkeyPtr keys[3];  // opened private keys by key spec
+    PkeyPtr keys[3];  // opened private keys by key type
     // The certificate signed with last, parsed and checked against its key once: a caller that signs
     // many messages hands in the same certificate every time.
     Bytes signerDer;
@@ -165,9 +165,9 @@ public:
         if (context->pinChecked && context->pin->Equals(pin)) return 0;
         Forget(*context);
         context->pin.emplace(pin);
-        uint32_t spec = AnyKey(*context);
-        if (spec == 0) return 0;  // no key yet: the PIN the next key is sealed under
-        return OpenPrivateKey(*context, spec, nullptr);
+        uint32_t keySpec = AnyKey(*context);
+        if (keySpec == 0) return 0;  // no key yet: the PIN the next key is sealed under
+        return OpenPrivateKey(*context, keySpec, nullptr);
     }
 
     uint32_t ChangePin(ProvHandle handle, const char *newPin) override {
@@ -179,17 +179,17 @@ public:
         if (AnyKey(*context) == 0) return NTE_NO_KEY;
         // Every key is opened before any is rewritten, so a failure leaves all under the old PIN.
         std::map<uint32_t, Bytes> sealed;
-        for (uint32_t spec : {AT_KEYEXCHANGE, AT_SIGNATURE}) {
-            if (!folder_.Exists(KeyFile(*context, spec, ".key"))) continue;
+        for (uint32_t keySpec : {AT_KEYEXCHANGE, AT_SIGNATURE}) {
+            if (!folder_.Exists(KeyFile(*context, keySpec, ".key"))) continue;
             EVP_PKEY *key = nullptr;
-            if (uint32_t code = OpenPrivateKey(*context, spec, &key)) return code;
+            if (uint32_t code = OpenPrivateKey(*context, keySpec, &key)) return code;
             Bytes der = PrivateKeyToDer(key);
-            sealed[spec] = SealKey(der, newPin);
+            sealed[keySpec] = SealKey(der, newPin);
             Wipe(der);
-            if (sealed[spec].empty()) return NTE_FAIL;
+            if (sealed[keySpec].empty()) return NTE_FAIL;
         }
-        for (auto &[spec, data] : sealed)
-            if (!folder_.Write(KeyFile(*context, spec, ".key"), data)) return NTE_FAIL;
+        for (auto &[keySpec, data] : sealed)
+            if (!folder_.Write(KeyFile(*context, keySpec, ".key"), data)) return NTE_FAIL;
         context->pin.emplace(newPin);
         return 0;
     }
@@ -407,10 +407,10 @@ private:
         return Dir(context) + "/" + KeyPrefix(keySpec) + suffix;
     }
 
-    // The key spec of a key the container holds, or 0.
+    // The key type of a key the container holds, or 0.
     uint32_t AnyKey(const Context &context) const {
-        for (uint32_t spec : {AT_SIGNATURE, AT_KEYEXCHANGE})
-            if (folder_.Exists(KeyFile(context, spec, ".key"))) return spec;
+        for (uint32_t keySpec : {AT_SIGNATURE, AT_KEYEXCHANGE})
+            if (folder_.Exists(KeyFile(context, keySpec, ".key"))) return keySpec;
         return 0;
     }
 

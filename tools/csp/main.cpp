@@ -137,11 +137,11 @@ public:
         Check(csp_->AcquireContext(&h, FullPath(container).c_str(), nullptr, PROV_GOST_2012_512, 0),
               "opening " + FullPath(container));
         std::printf("%s\n", FullPath(container).c_str());
-        for (uint32_t spec : {AT_SIGNATURE, AT_KEYEXCHANGE}) {
-            if (csp_->HasKey(h, spec) != 0) continue;
-            std::printf("  %s key\n", spec == AT_SIGNATURE ? "signature" : "key-exchange");
+        for (uint32_t keySpec : {AT_SIGNATURE, AT_KEYEXCHANGE}) {
+            if (csp_->HasKey(h, keySpec) != 0) continue;
+            std::printf("  %s key\n", keySpec == AT_SIGNATURE ? "signature" : "key-exchange");
             Bytes spki;
-            if (csp_->ExportPublicKeyInfo(h, spec, &spki) == 0) {
+            if (csp_->ExportPublicKeyInfo(h, keySpec, &spki) == 0) {
                 const unsigned char *p = spki.data();
                 EVP_PKEY *key = d2i_PUBKEY(nullptr, &p, static_cast<long>(spki.size()));
                 if (key != nullptr) {
@@ -151,7 +151,7 @@ public:
                 }
             }
             Bytes cert;
-            if (csp_->GetKeyCertificate(h, spec, &cert) == 0)
+            if (csp_->GetKeyCertificate(h, keySpec, &cert) == 0)
                 PrintCertificate(cert, "    ");
             else
                 std::printf("    certificate: none\n");
@@ -166,14 +166,14 @@ public:
         for (const auto &container : containers) Show(container);
     }
 
-    void Create(const std::string &container, uint32_t spec, uint32_t type, const std::string &paramSet) {
+    void Create(const std::string &container, uint32_t keySpec, uint32_t type, const std::string &paramSet) {
         ProvHandle h = 0;
         Check(csp_->AcquireContext(&h, FullPath(container).c_str(), nullptr, type, CRYPT_NEWKEYSET),
               "creating " + FullPath(container));
         const char *pin = std::getenv("ZOLM_CSP_PIN");
         uint32_t code = paramSet.empty() ? 0 : csp_->SetSignatureParamSet(h, paramSet.c_str());
         if (code == 0) code = csp_->SetPin(h, pin == nullptr ? "" : pin);
-        if (code == 0) code = csp_->GenerateKey(h, spec);
+        if (code == 0) code = csp_->GenerateKey(h, keySpec);
         csp_->ReleaseContext(h);
         if (code != 0) {
             csp_->AcquireContext(&h, FullPath(container).c_str(), nullptr, type, CRYPT_DELETEKEYSET);
@@ -182,27 +182,27 @@ public:
         std::printf("created %s\n", FullPath(container).c_str());
     }
 
-    void InstallCertificate(const std::string &container, const std::string &file, uint32_t spec) {
+    void InstallCertificate(const std::string &container, const std::string &file, uint32_t keySpec) {
         Bytes cert = ReadCertificateFile(file);
         ProvHandle h = 0;
         Check(csp_->AcquireContext(&h, FullPath(container).c_str(), nullptr, PROV_GOST_2012_512, 0),
               "opening " + FullPath(container));
-        uint32_t code = csp_->SetKeyCertificate(h, spec, cert);
+        uint32_t code = csp_->SetKeyCertificate(h, keySpec, cert);
         csp_->ReleaseContext(h);
         Check(code, "installing the certificate");
         std::printf("installed the certificate in %s\n", FullPath(container).c_str());
     }
 
-    void ImportMy(const std::string &file, const std::string &container, uint32_t spec) {
+    void ImportMy(const std::string &file, const std::string &container, uint32_t keySpec) {
         StoredCertificate entry{ReadCertificateFile(file), std::nullopt};
         if (!container.empty()) {
             ProvHandle h = 0;
             Check(csp_->AcquireContext(&h, FullPath(container).c_str(), nullptr, PROV_GOST_2012_512, 0),
                   "opening " + FullPath(container));
-            uint32_t code = csp_->HasKey(h, spec);
+            uint32_t code = csp_->HasKey(h, keySpec);
             csp_->ReleaseContext(h);
             Check(code, "finding the key");
-            entry.keyProv = KeyProvInfo{FullPath(container), kProvider2012Strong, PROV_GOST_2012_512, spec};
+            entry.keyProv = KeyProvInfo{FullPath(container), kProvider2012Strong, PROV_GOST_2012_512, keySpec};
         }
         Check(csp_->AddToStore("My", entry), "importing into \"My\"");
         std::printf("imported into \"My\"%s\n",
@@ -258,12 +258,12 @@ int main(int argc, char **argv) {
         return 0;
     }
     // Options anywhere after the command; the rest are positional.
-    uint32_t spec = AT_SIGNATURE, type = PROV_GOST_2012_256;
+    uint32_t keySpec = AT_SIGNATURE, type = PROV_GOST_2012_256;
     std::string paramSet;
     std::vector<std::string> positional;
     for (size_t i = 1; i < args.size(); ++i) {
         if (args[i] == "--exchange") {
-            spec = AT_KEYEXCHANGE;
+            keySpec = AT_KEYEXCHANGE;
         } else if (args[i] == "--strong") {
             type = PROV_GOST_2012_512;
         } else if (args[i] == "--paramset") {
@@ -291,9 +291,9 @@ int main(int argc, char **argv) {
         Tool tool;
         if (command == "list") tool.List();
         if (command == "show") tool.Show(positional[0]);
-        if (command == "create") tool.Create(positional[0], spec, type, paramSet);
-        if (command == "install-cert") tool.InstallCertificate(positional[0], positional[1], spec);
-        if (command == "import-my") tool.ImportMy(positional[0], positional.size() > 1 ? positional[1] : "", spec);
+        if (command == "create") tool.Create(positional[0], keySpec, type, paramSet);
+        if (command == "install-cert") tool.InstallCertificate(positional[0], positional[1], keySpec);
+        if (command == "import-my") tool.ImportMy(positional[0], positional.size() > 1 ? positional[1] : "", keySpec);
         if (command == "list-my") tool.ListMy();
         if (command == "delete") tool.Delete(positional[0]);
     } catch (const Failure &failure) {

@@ -21,17 +21,17 @@ CommandLine CommandLine::Parse(int argc, char **argv, const std::vector<OptionSp
             inlineValue = name.substr(eq + 1);
             name.resize(eq);
         }
-        const OptionSpec *spec = nullptr;
+        const OptionSpec *option = nullptr;
         for (const auto &o : options)
-            if (name == o.name) spec = &o;
-        if (spec == nullptr) throw UsageError("unknown option --" + name);
-        if (spec->value == nullptr) {
+            if (name == o.name) option = &o;
+        if (option == nullptr) throw UsageError("unknown option --" + name);
+        if (option->value == nullptr) {
             if (inlineValue) throw UsageError("--" + name + " takes no value");
             line.values_[name].push_back("");
         } else if (inlineValue) {
             line.values_[name].push_back(*inlineValue);
         } else {
-            if (i + 1 >= argc) throw UsageError("--" + name + " needs a value (" + spec->value + ")");
+            if (i + 1 >= argc) throw UsageError("--" + name + " needs a value (" + option->value + ")");
             line.values_[name].push_back(argv[++i]);
         }
     }

@@ -34,9 +34,9 @@ const EVP_MD *DigestOf(IssuerKey kind) {
     }
 }
 
-softcsp::X509NamePtr MakeName(const NameSpec &spec) {
+softcsp::X509NamePtr MakeName(const NameSpec &wanted) {
     softcsp::X509NamePtr name(X509_NAME_new());
-    for (const auto &[field, value] : spec)
+    for (const auto &[field, value] : wanted)
         if (X509_NAME_add_entry_by_txt(name.get(), field.c_str(), MBSTRING_UTF8,
                                        reinterpret_cast<const unsigned char *>(value.c_str()), -1, -1, 0) != 1)
             throw std::runtime_error("bad name attribute " + field);
@@ -59,7 +59,7 @@ Bytes Sign(X509 *cert, IssuerKey kind) {
 
 }  // namespace
 
-Bytes MakeCertificate(const CertSpec &spec, const Bytes &spki) {
+Bytes MakeCertificate(const CertSpec &wanted, const Bytes &spki) {
     if (!softcsp::GostReady()) throw std::runtime_error("GOST engine unavailable");
     softcsp::PkeyPtr key;
     if (spki.empty()) {
@@ -73,30 +73,30 @@ Bytes MakeCertificate(const CertSpec &spec, const Bytes &spki) {
     X509_set_version(cert.get(), 2);
     static long serial = 500;
     ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), ++serial);
-    ASN1_TIME_set(X509_getm_notBefore(cert.get()), spec.notBefore);
-    ASN1_TIME_set(X509_getm_notAfter(cert.get()), spec.notAfter);
-    X509_set_subject_name(cert.get(), MakeName(spec.subject).get());
-    X509_set_issuer_name(cert.get(), MakeName(spec.issuer).get());
+    ASN1_TIME_set(X509_getm_notBefore(cert.get()), wanted.notBefore);
+    ASN1_TIME_set(X509_getm_notAfter(cert.get()), wanted.notAfter);
+    X509_set_subject_name(cert.get(), MakeName(wanted.subject).get());
+    X509_set_issuer_name(cert.get(), MakeName(wanted.issuer).get());
     X509_set_pubkey(cert.get(), key.get());
     X509_EXTENSION *ext = X509V3_EXT_conf_nid(nullptr, nullptr, NID_basic_constraints,
-                                              spec.ca ? "critical,CA:TRUE" : "critical,CA:FALSE");
+                                              wanted.ca ? "critical,CA:TRUE" : "critical,CA:FALSE");
     X509_add_ext(cert.get(), ext, -1);
     X509_EXTENSION_free(ext);
-    return Sign(cert.get(), spec.issuerKey);
+    return Sign(cert.get(), wanted.issuerKey);
 }
 
 std::string IssuerPem() {
     static std::string pem = [] {
-        CertSpec spec;
-        spec.subject = spec.issuer;
-        spec.ca = true;
+        CertSpec wanted;
+        wanted.subject = wanted.issuer;
+        wanted.ca = true;
         softcsp::X509Ptr cert(X509_new());
         X509_set_version(cert.get(), 2);
         ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), 1);
-        ASN1_TIME_set(X509_getm_notBefore(cert.get()), spec.notBefore);
-        ASN1_TIME_set(X509_getm_notAfter(cert.get()), spec.notAfter);
-        X509_set_subject_name(cert.get(), MakeName(spec.subject).get());
-        X509_set_issuer_name(cert.get(), MakeName(spec.issuer).get());
+        ASN1_TIME_set(X509_getm_notBefore(cert.get()), wanted.notBefore);
+        ASN1_TIME_set(X509_getm_notAfter(cert.get()), wanted.notAfter);
+        X509_set_subject_name(cert.get(), MakeName(wanted.subject).get());
+        X509_set_issuer_name(cert.get(), MakeName(wanted.issuer).get());
         X509_set_pubkey(cert.get(), IssuerKeyOf(IssuerKey::Gost256));
         X509_EXTENSION *ext = X509V3_EXT_conf_nid(nullptr, nullptr, NID_basic_constraints, "critical,CA:TRUE");
         X509_add_ext(cert.get(), ext, -1);

@@ -27,7 +27,7 @@ struct CertSpec {
 };
 
 // A certificate for the public key (SPKI DER; empty: a new GOST 2012-256 key of its own).
-softcsp::Bytes MakeCertificate(const CertSpec &spec, const softcsp::Bytes &spki = {});
+softcsp::Bytes MakeCertificate(const CertSpec &wanted, const softcsp::Bytes &spki = {});
 // The issuer certificate (self-signed, CN "Test CA") of the GOST 2012-256 issuer key, as PEM.
 std::string IssuerPem();
 

@@ -117,7 +117,7 @@ protected:
     }
 
     // A container with a new key of kind 256 or 512 and this certificate kept with it.
-    Bytes Container(const std::string &name, CertSpec spec, int bits = 256, uint32_t keySpec = softcsp::AT_KEYEXCHANGE,
+    Bytes Container(const std::string &name, CertSpec wanted, int bits = 256, uint32_t keySpec = softcsp::AT_KEYEXCHANGE,
                     const char *pin = nullptr) {
         softcsp::ProvHandle h = 0;
         std::string path = "\\\\.\\REGISTRY\\" + name;
@@ -133,7 +133,7 @@ protected:
         EXPECT_EQ(csp_->GenerateKey(h, keySpec), 0u);
         Bytes spki;
         EXPECT_EQ(csp_->ExportPublicKeyInfo(h, keySpec, &spki), 0u);
-        Bytes der = MakeCertificate(spec, spki);
+        Bytes der = MakeCertificate(wanted, spki);
         EXPECT_EQ(csp_->SetKeyCertificate(h, keySpec, der), 0u);
         csp_->ReleaseContext(h);
         return der;
@@ -284,7 +284,7 @@ TEST_F(UkepCsp, KeyFailuresGiveTheirTexts) {
     AddToMy(gone, "gone");
     // Linked to a container that holds only a signature key.
     Bytes sigOnly = Container("sigonly", {.subject = {{"CN", "Signature only"}}}, 256, softcsp::AT_SIGNATURE);
-    Bytes wrongSpec = MakeCertificate({.subject = {{"CN", "Wrong key spec"}}});
+    Bytes wrongSpec = MakeCertificate({.subject = {{"CN", "Wrong key type"}}});
     AddToMy(wrongSpec, "sigonly", softcsp::AT_KEYEXCHANGE);
     // Linked to a key that is not the certificate's.
     Bytes foreign = MakeCertificate({.subject = {{"CN", "Foreign key"}}});
