@@ -1,6 +1,7 @@
 // Profile-format reading and writing, on texts and on files.
 #include "starter/profile_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -219,6 +220,22 @@ std::string ReadProfileString(const std::string &path, std::string_view section,
     return ProfileGetString(text, section, name, def);
 }
 
+namespace {
+
+// Deletes the temporary files "<prefix>XXXXXX" (six characters from mkstemp) in folder.
+void RemoveLeftoverTemporaries(const std::string &folder, const std::string &prefix) {
+    DIR *dir = ::opendir(folder.empty() ? "." : folder.c_str());
+    if (dir == nullptr) return;
+    while (const dirent *entry = ::readdir(dir)) {
+        std::string_view name(entry->d_name);
+        if (name.size() == prefix.size() + 6 && name.substr(0, prefix.size()) == prefix)
+            ::unlinkat(::dirfd(dir), entry->d_name, 0);
+    }
+    ::closedir(dir);
+}
+
+}  // namespace
+
 bool WriteProfileString(const std::string &path, std::string_view section, std::string_view name,
                         std::string_view value) {
     // Replace the target of a symbolic link, not the link.
@@ -236,8 +253,14 @@ bool WriteProfileString(const std::string &path, std::string_view section, std::
 
     struct stat old {};
     bool haveOld = exists && ::stat(target.c_str(), &old) == 0;
-    std::vector<char> temp(target.begin(), target.end());
-    for (char c : std::string_view(".XXXXXX")) temp.push_back(c);
+    // The new text goes to a hidden temporary file beside the target. Writers hold the settings mutex,
+    // so a temporary file found here now was left by a writer that died: remove it.
+    size_t slash = target.rfind('/');
+    std::string folder = target.substr(0, slash + 1);
+    std::string tempPrefix = "." + target.substr(slash + 1) + ".tmp-";
+    RemoveLeftoverTemporaries(folder, tempPrefix);
+    std::string tempPattern = folder + tempPrefix + "XXXXXX";
+    std::vector<char> temp(tempPattern.begin(), tempPattern.end());
     temp.push_back('\0');
     UniqueFd fd(::mkstemp(temp.data()));
     if (!fd.Valid()) return false;
@@ -269,7 +292,6 @@ bool WriteProfileString(const std::string &path, std::string_view section, std::
     fd.Reset();
     if (::rename(temp.data(), target.c_str()) != 0) return fail();
     // Make the rename itself durable.
-    std::string folder = target.substr(0, target.rfind('/') + 1);
     UniqueFd dir(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.Valid()) ::fsync(dir.Get());
     return true;

@@ -126,6 +126,16 @@ TEST_F(ProfileFile, WriteKeepsModeAndLeavesNoTemporaryFile) {
     EXPECT_EQ(entries, 1u);
 }
 
+TEST_F(ProfileFile, AWriteRemovesWhatAKilledWriterLeftButNoOtherFile) {
+    WriteFile(dir / ".start.ini.tmp-Ab12Cd", "[half");  // a writer killed before its rename
+    WriteFile(dir / "start.ini.backup", "[user's own]\n");
+    WriteFile(dir / ".start.ini.tmp-longer-name", "kept");
+    ASSERT_TRUE(WriteProfileString(path, "a", "k", "v"));
+    EXPECT_FALSE(std::filesystem::exists(dir / ".start.ini.tmp-Ab12Cd"));
+    EXPECT_EQ(ReadFile(dir / "start.ini.backup"), "[user's own]\n");
+    EXPECT_EQ(ReadFile(dir / ".start.ini.tmp-longer-name"), "kept");
+}
+
 TEST_F(ProfileFile, WriteThroughASymbolicLinkReplacesItsTarget) {
     std::string real = dir / "real.ini";
     WriteFile(real, "[a]\nk=1\n");
