@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <functional>
 #include <mutex>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -104,6 +105,23 @@ public:
 private:
     std::string name_;
     std::optional<std::string> old_;
+};
+
+// The environment of one network test: Set() changes a variable until the object goes away.
+// Constructed with a test CA, it trusts only that CA and starts with no proxy in the environment.
+class TestEnvironment {
+public:
+    explicit TestEnvironment(const TestPki &pki) {
+        Set("SSL_CERT_FILE", pki.CaFile().c_str());
+        for (const char *name :
+             {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY"})
+            Set(name, nullptr);
+    }
+    // value null removes the variable.
+    void Set(const char *name, const char *value) { changes_.push_back(std::make_unique<ScopedEnv>(name, value)); }
+
+private:
+    std::vector<std::unique_ptr<ScopedEnv>> changes_;
 };
 
 // tinyproxy on a free port with "BasicAuth user password", its configuration, pid and log files in a

@@ -69,17 +69,14 @@ protected:
         pki_ = nullptr;
     }
     void SetUp() override {
-        Env("SSL_CERT_FILE", pki_->CaFile().c_str());
-        for (const char *name : {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy", "ALL_PROXY",
-                                 "no_proxy", "NO_PROXY"})
-            Env(name, nullptr);
+        env_.emplace(*pki_);
         settings_ = {{"application.title", "Зольм"},
                      {"proxy.type", "INTERNET_OPEN_TYPE_DIRECT"},
                      {"probe.url", Url(server_, "/probe.txt?check=1")},
                      {"probe.content", "probe-ok"},
                      {"probe.timedelta", "600"}};
     }
-    void Env(const char *name, const char *value) { env_.push_back(std::make_unique<peers::ScopedEnv>(name, value)); }
+    void Env(const char *name, const char *value) { env_->Set(name, value); }
     std::string Url(peers::TestServer &server, const std::string &path, bool secure = true) {
         return std::string(secure ? "https" : "http") + "://localhost:" + std::to_string(server.Port()) + path;
     }
@@ -92,7 +89,7 @@ protected:
     }
 
     static peers::TestPki *pki_;
-    std::vector<std::unique_ptr<peers::ScopedEnv>> env_;
+    std::optional<peers::TestEnvironment> env_;
     std::string answer_ = ProbeAnswer("probe-ok");
     peers::TestServer server_{pki_, [this](const peers::ReceivedRequest &) { return answer_; }};
     std::map<std::string, std::string> settings_;

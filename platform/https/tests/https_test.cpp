@@ -36,17 +36,12 @@ protected:
         delete pki_;
         pki_ = nullptr;
     }
-    void SetUp() override {
-        Env("SSL_CERT_FILE", pki_->CaFile().c_str());
-        for (const char *name : {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy", "ALL_PROXY",
-                                 "no_proxy", "NO_PROXY"})
-            Env(name, nullptr);
-    }
+    void SetUp() override { env_.emplace(*pki_); }
     void TearDown() override { EXPECT_EQ(Stop(), ""); }
-    void Env(const char *name, const char *value) { env_.push_back(std::make_unique<ScopedEnv>(name, value)); }
+    void Env(const char *name, const char *value) { env_->Set(name, value); }
 
     static TestPki *pki_;
-    std::vector<std::unique_ptr<ScopedEnv>> env_;
+    std::optional<TestEnvironment> env_;
 };
 
 TestPki *HttpsTest::pki_ = nullptr;
