@@ -2,7 +2,10 @@
 #include "starter/authenticode.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
 
 #include <cerrno>
 
@@ -46,6 +49,79 @@ pid_t SignedStart(const std::string &path, const ProcessRequest &request, const 
     fd.Reset();  // closed after the creation, whether or not it succeeded
     errno = error;
     return pid;
+}
+
+namespace {
+
+// A sealed memory copy of the open file: no write, resize or further seal is possible afterwards.
+// Invalid when the system cannot make one (no memfd, no sealing, or memory files may not be run).
+UniqueFd SealedCopy(int fd) {
+#ifdef MFD_EXEC
+    UniqueFd copy(::memfd_create("verified-program", MFD_CLOEXEC | MFD_ALLOW_SEALING | MFD_EXEC));
+    if (!copy.Valid() && errno == EINVAL)
+#else
+    UniqueFd copy;
+#endif
+        copy = UniqueFd(::memfd_create("verified-program", MFD_CLOEXEC | MFD_ALLOW_SEALING));
+    if (!copy.Valid()) return copy;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return {};
+    for (off_t at = 0; at < st.st_size;) {
+        ssize_t done = ::copy_file_range(fd, &at, copy.Get(), nullptr, static_cast<size_t>(st.st_size - at), 0);
+        if (done < 0 && errno == EINTR) continue;
+        if (done <= 0) {
+            // Older kernels copy only within one file system: the plain way.
+            char buffer[64 << 10];
+            ssize_t got = ::pread(fd, buffer, sizeof buffer, at);
+            if (got <= 0) return {};
+            for (ssize_t put = 0; put < got;) {
+                ssize_t w = ::write(copy.Get(), buffer + put, static_cast<size_t>(got - put));
+                if (w < 0 && errno == EINTR) continue;
+                if (w <= 0) return {};
+                put += w;
+            }
+            at += got;
+        }
+    }
+    if (::fcntl(copy.Get(), F_ADD_SEALS, F_SEAL_WRITE | F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL) != 0) return {};
+    return copy;
+}
+
+}  // namespace
+
+VerifiedProgram::VerifiedProgram(const std::string &path, const std::string &signer,
+                                 const codesign::TrustedRoots &roots)
+    : path_(path), signer_(signer), roots_(&roots) {
+    UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!file.Valid()) return;
+    // Only a file that may be run where it lies gets a copy, so that its mode and its file
+    // system's noexec keep their say.
+    struct stat st {};
+    struct statvfs fs {};
+    if (::fstat(file.Get(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0 &&
+        ::fstatvfs(file.Get(), &fs) == 0 && (fs.f_flag & ST_NOEXEC) == 0)
+        sealed_ = SealedCopy(file.Get());
+    if (!sealed_.Valid()) {
+        // The file itself, checked now for the error and again at every start.
+        opened_ = VerifyFileSignature(path, signer, roots).Valid();
+        return;
+    }
+    std::string name;
+    try {
+        name = codesign::VerifyDescriptor(sealed_.Get(), roots);
+    } catch (const codesign::SignatureError &e) {
+        throw StarterError(CallErrorText("WinVerifyTrust", e.code(), e.what()));
+    }
+    if (!signer.empty() && name != signer) throw StarterError("signer is not trusted");
+}
+
+pid_t VerifiedProgram::Start(const ProcessRequest &request) const {
+    if (sealed_.Valid()) {
+        pid_t pid = StartFromDescriptor(sealed_.Get(), request);
+        // A system that forbids running memory files: the file, checked again.
+        if (pid >= 0 || errno != EACCES) return pid;
+    }
+    return SignedStart(path_, request, signer_, *roots_);
 }
 
 }  // namespace zolm::starter

@@ -30,4 +30,28 @@ platform::UniqueFd VerifyFileSignature(
 pid_t SignedStart(const std::string &path, const ProcessRequest &request, const std::string &signer,
                   const platform::codesign::TrustedRoots &roots = platform::codesign::TrustedRoots::BuiltIn());
 
+// A program checked once and started many times (the patch tool, once per entry). Its bytes are
+// copied into a sealed memory file and verified there: a sealed file cannot change, so every start
+// runs exactly the verified bytes without reading and checking the file again. Where the system
+// offers no sealed memory files, each start checks the file anew, as SignedStart does.
+class VerifiedProgram {
+public:
+    // Opens and checks the program; raises as VerifyFileSignature. When the file does not open the
+    // program is not Valid() and errno tells why.
+    VerifiedProgram(const std::string &path, const std::string &signer,
+                    const platform::codesign::TrustedRoots &roots = platform::codesign::TrustedRoots::BuiltIn());
+
+    bool Valid() const { return sealed_.Valid() || opened_; }
+
+    // The child's id, or -1 with errno set when the start failed.
+    pid_t Start(const ProcessRequest &request) const;
+
+private:
+    platform::UniqueFd sealed_;
+    bool opened_ = false;
+    std::string path_;
+    std::string signer_;
+    const platform::codesign::TrustedRoots *roots_;
+};
+
 }  // namespace zolm::starter

@@ -25,7 +25,8 @@ bool DeleteDirectory(const std::string &path);
 
 // The shell's copy: copies the folder from into the existing empty folder to, keeping file modes
 // and copying symbolic links as links (regular files through copy_file_range, so the file system
-// may share their blocks). False with errno set on the first failure; to is then left as it is.
+// may share their blocks, and several at once). False with errno set on a failure; to is then left
+// as it is.
 bool CopyTree(const std::string &from, const std::string &to);
 
 // The shell's delete: removes the folder and everything in it, whatever the modes. False with errno.

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <optional>
 
 #include "platform/named_objects.h"
 #include "starter/authenticode.h"
@@ -69,15 +70,40 @@ void GiveExecuteBitsToPrograms(const std::string &path) {
     if (::fchmod(fd.Get(), mode) != 0) RaiseLastError(Call("SetFileAttributes", path), errno);
 }
 
+// The patch tool of one patch: checked at its first start (an answer whose entries are all done
+// already never starts it), then started from the verified copy for every further entry.
+class Patcher {
+public:
+    Patcher(const std::string &path, const PatchTool &tool) : path_(path), tool_(tool) {}
+
+    int Run(const std::string &oldFile, const std::string &newFile, const std::string &patchFile) {
+        ProcessRequest request{{path_, oldFile, newFile, patchFile}, "", true};
+        pid_t pid;
+        if (IsWine()) {
+            pid = StartFromPath(path_, request);
+        } else {
+            if (!program_) program_.emplace(path_, kRequiredSigner, RootsOf(tool_));
+            pid = program_->Start(request);
+        }
+        if (pid < 0) RaiseLastError(Call("CreateProcess", path_), errno);
+        return WaitForExit(pid);
+    }
+
+private:
+    const std::string &path_;
+    const PatchTool &tool_;
+    std::optional<VerifiedProgram> program_;
+};
+
 // Step 6 of an entry: the patch data into a temporary file, the tool, the digest of the result.
 void Apply(const PatchEntry &entry, const std::string &oldFile, const std::string &newFile, const std::string &expected,
-           const std::string &toolPath, const PatchTool &tool) {
+           Patcher &patcher) {
     std::string patchFile = CreateTempFile();
     try {
         SecureBytes data = entry.DecodeData();
         WriteWholeFile(patchFile, data.data(), data.size(), true, false);  // temporary: no flush
         data.Wipe();
-        int code = RunPatcher(toolPath, oldFile, newFile, patchFile, tool);
+        int code = patcher.Run(oldFile, newFile, patchFile);
         if (code != 0)
             throw StarterError("программа применения патча вернула код возврата " + std::to_string(code) + ".");
     } catch (...) {
@@ -118,15 +144,13 @@ std::string CheckRelativePath(const std::string &name) {
 
 int RunPatcher(const std::string &toolPath, const std::string &oldFile, const std::string &newFile,
                const std::string &patchFile, const PatchTool &tool) {
-    ProcessRequest request{{toolPath, oldFile, newFile, patchFile}, "", true};
-    pid_t pid =
-        IsWine() ? StartFromPath(toolPath, request) : SignedStart(toolPath, request, kRequiredSigner, RootsOf(tool));
-    if (pid < 0) RaiseLastError(Call("CreateProcess", toolPath), errno);
-    return WaitForExit(pid);
+    return Patcher(toolPath, tool).Run(oldFile, newFile, patchFile);
 }
 
-void ApplyEntry(const std::string &currentFolder, const std::string &workingFolder, const PatchEntry &entry,
-                const std::string &toolPath, const PatchTool &tool) {
+namespace {
+
+void ApplyEntryWith(const std::string &currentFolder, const std::string &workingFolder, const PatchEntry &entry,
+                    Patcher &patcher) {
     const std::string relative = CheckRelativePath(entry.Attribute("name").value_or(""));
     try {
         RefuseLinks(workingFolder, relative);
@@ -141,7 +165,7 @@ void ApplyEntry(const std::string &currentFolder, const std::string &workingFold
                     std::string folder = workingFolder + "/" + relative.substr(0, slash);
                     if (!ForceDirectories(folder)) RaiseLastError(Call("ForceDirectories", folder), errno);
                 }
-                Apply(entry, kNullDevice, newFile, expected, toolPath, tool);
+                Apply(entry, kNullDevice, newFile, expected, patcher);
                 GiveExecuteBitsToPrograms(newFile);
             } else if (have != expected) {
                 throw StarterError("файл уже существует в текущей версии.");
@@ -158,7 +182,7 @@ void ApplyEntry(const std::string &currentFolder, const std::string &workingFold
             const std::string before = entry.Attribute("hash-before").value_or("");
             const std::string after = entry.Attribute("hash-after").value_or("");
             if (have == before) {
-                Apply(entry, oldFile, newFile, after, toolPath, tool);
+                Apply(entry, oldFile, newFile, after, patcher);
             } else if (have != after) {  // equal to it: patched before
                 throw StarterError("файл в текущей версии отличается от ожидаемого.");
             }
@@ -170,9 +194,18 @@ void ApplyEntry(const std::string &currentFolder, const std::string &workingFold
     }
 }
 
+}  // namespace
+
+void ApplyEntry(const std::string &currentFolder, const std::string &workingFolder, const PatchEntry &entry,
+                const std::string &toolPath, const PatchTool &tool) {
+    Patcher patcher(toolPath, tool);
+    ApplyEntryWith(currentFolder, workingFolder, entry, patcher);
+}
+
 void ApplyPatch(const std::string &currentFolder, const std::string &workingFolder, const PatchDocument &answer,
                 const std::string &toolPath, const PatchTool &tool) {
-    for (const PatchEntry &entry : answer.Entries()) ApplyEntry(currentFolder, workingFolder, entry, toolPath, tool);
+    Patcher patcher(toolPath, tool);
+    for (const PatchEntry &entry : answer.Entries()) ApplyEntryWith(currentFolder, workingFolder, entry, patcher);
 }
 
 void InstallVersion(const std::string &current, const std::string &next, const PatchDocument &answer, bool full,

@@ -27,7 +27,8 @@ void InstallVersion(const std::string &current, const std::string &next, const P
                     const PatchTool &tool = {});
 
 // Applies every entry of the answer, in document order, inside the working folder; the first
-// failure ends it. Folders without trailing "/".
+// failure ends it. Folders without trailing "/". The tool's signature is checked once, at its first
+// start, and every entry runs the verified copy.
 void ApplyPatch(const std::string &currentFolder, const std::string &workingFolder, const PatchDocument &answer,
                 const std::string &toolPath, const PatchTool &tool = {});
 

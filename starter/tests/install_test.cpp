@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -96,6 +97,33 @@ protected:
 
     TempDir source, program;
 };
+
+TEST(CopyTree, CopiesManyFilesWithModesLinksAndReadOnlyFolders) {
+    TempDir from, to;
+    // Enough files for several copying threads, in folders that are read-only afterwards.
+    for (int d = 0; d < 4; ++d) {
+        std::string folder = from / ("d" + std::to_string(d) + "/inner");
+        fs::create_directories(folder);
+        for (int f = 0; f < 40; ++f) WriteFile(folder + "/f" + std::to_string(f), Pattern(1000 + 37 * f, d * 100 + f));
+        ::chmod((folder + "/f0").c_str(), 0400);
+        fs::create_symlink("f1", folder + "/link");
+        ::chmod(folder.c_str(), 0555);
+    }
+    WriteFile(from / "empty", "");
+    ASSERT_TRUE(CopyTree(from.path(), to.path()));
+    EXPECT_EQ(TakeSnapshot(to.path()), TakeSnapshot(from.path()));
+
+    // A pipe has no place in an application folder: refused with EINVAL.
+    TempDir bad, target;
+    WriteFile(bad / "a", "x");
+    ASSERT_EQ(::mkfifo((bad / "pipe").c_str(), 0600), 0);
+    errno = 0;
+    EXPECT_FALSE(CopyTree(bad.path(), target.path()));
+    EXPECT_EQ(errno, EINVAL);
+
+    for (int d = 0; d < 4; ++d) ::chmod((from / ("d" + std::to_string(d) + "/inner")).c_str(), 0755);
+    MakeTreeWritable(to.path());
+}
 
 TEST_F(Install, RoundTripWithThePatchMaker) {
     Snapshot before = TakeSnapshot(Versions() + "/1.0.0");

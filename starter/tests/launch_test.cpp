@@ -159,6 +159,50 @@ TEST_F(SignedPrograms, AFileSwappedAfterTheCheckDoesNotRun) {
               "Вызов WinVerifyTrust вернул ошибку -2146762496: the file carries no code signature");
 }
 
+TEST_F(SignedPrograms, AVerifiedProgramRunsTheCheckedBytesAtEveryStart) {
+    std::string path = Program("tool", "/bin/true", ours_);
+    VerifiedProgram program(path, kRequiredSigner, Roots());
+    ASSERT_TRUE(program.Valid());
+    // Changed in place and then replaced: every start still runs the checked program.
+    int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    std::string impostor = Program("impostor", "/bin/false", ours_);
+    ASSERT_EQ(::rename(impostor.c_str(), path.c_str()), 0);
+    for (int i = 0; i < 2; ++i) {
+        pid_t pid = program.Start({{path}, "", true});
+        ASSERT_GT(pid, 0);
+        EXPECT_EQ(WaitForExit(pid), 0);
+    }
+
+    // The refusals are those of the single check, raised when the program is loaded.
+    std::string unsignedProgram = Program("unsigned", "/bin/true", nullptr);
+    std::string theirs = Program("theirs", "/bin/true", theirs_);
+    for (const std::string &refused : {unsignedProgram, theirs}) {
+        try {
+            VerifiedProgram p(refused, kRequiredSigner, Roots());
+            ADD_FAILURE() << refused << " loaded";
+        } catch (const StarterError &e) {
+            EXPECT_EQ(std::string(e.what()), refused == theirs ? "signer is not trusted"
+                                                               : "Вызов WinVerifyTrust вернул ошибку -2146762496: "
+                                                                 "the file carries no code signature");
+        }
+    }
+    errno = 0;
+    EXPECT_FALSE(VerifiedProgram(dir / "missing", kRequiredSigner, Roots()).Valid());
+    EXPECT_EQ(errno, ENOENT);
+
+    // A file without execute permission does not become runnable through the copy.
+    if (::geteuid() != 0) {
+        std::string plain = Program("plain", "/bin/true", ours_);
+        ::chmod(plain.c_str(), 0644);
+        VerifiedProgram notExecutable(plain, kRequiredSigner, Roots());
+        errno = 0;
+        EXPECT_EQ(notExecutable.Start({{plain}, "", true}), -1);
+        EXPECT_EQ(errno, EACCES);
+    }
+}
+
 // The launch with its settings given as a map; the final error is recorded.
 class Launch : public SignedPrograms {
 protected:
