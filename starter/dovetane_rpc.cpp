@@ -5,10 +5,17 @@
 
 #include <algorithm>
 #include <cctype>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <deque>
+#include <exception>
 #include <map>
+#include <mutex>
 #include <optional>
+#include <stdexcept>
+#include <system_error>
+#include <thread>
 
 #include "starter/base64.h"
 #include "starter/https.h"
@@ -90,6 +97,155 @@ std::string ArgumentText(const XmlRpcArgument &argument) {
 }
 
 std::string TextOr(const std::optional<XmlNode> &node, const char *missing) { return node ? node->Text() : missing; }
+
+// Inner documents that may reach this size are parsed on a thread of their own, while the outer
+// one is still being parsed and decoded.
+constexpr size_t kBackgroundFrom = size_t{4} << 20;
+
+// The inner document, parsed from the decoded bytes as they come. A small answer's bytes are
+// collected and parsed in one piece; for a large answer the parser runs on a thread of its own and
+// reads the bytes from a short queue of blocks, while this thread goes on parsing and decoding the
+// outer document. Both ways read the bytes with the same parser, so they give the same reasons.
+class InnerParse {
+public:
+    // most: the most bytes the decoding can give.
+    explicit InnerParse(size_t most) {
+        if (most >= kBackgroundFrom) {
+            try {
+                worker_ = std::thread([this] { Run(); });
+                return;
+            } catch (const std::system_error &) {
+                // No thread to be had: collected on this one.
+            }
+        }
+        collected_ = Block{SecureBytes(most)};
+    }
+    ~InnerParse() {
+        if (!worker_.joinable()) return;
+        {
+            std::lock_guard lock(mutex_);
+            quit_ = true;
+        }
+        changed_.notify_all();
+        worker_.join();
+    }
+    InnerParse(const InnerParse &) = delete;
+    InnerParse &operator=(const InnerParse &) = delete;
+
+    void Feed(const uint8_t *data, size_t size) {
+        if (!worker_.joinable()) {
+            if (size > collected_.bytes.size() - collected_.used) throw std::length_error("decoded bytes exceed their bound");
+            std::memcpy(collected_.bytes.data() + collected_.used, data, size);
+            collected_.used += size;
+            return;
+        }
+        while (size > 0) {
+            if (filling_.bytes.size() == 0) filling_ = TakeFreeBlock();
+            size_t take = std::min(size, filling_.bytes.size() - filling_.used);
+            std::memcpy(filling_.bytes.data() + filling_.used, data, take);
+            filling_.used += take;
+            data += take;
+            size -= take;
+            if (filling_.used == filling_.bytes.size()) HandOver(false);
+        }
+    }
+
+    XmlDocument Finish(std::string &reason) {
+        if (!worker_.joinable()) return ParseXmlBytes(collected_.bytes.data(), collected_.used, reason);
+        HandOver(true);
+        worker_.join();
+        if (failure_) std::rethrow_exception(failure_);
+        reason = reason_;
+        return std::move(result_);
+    }
+
+private:
+    static constexpr size_t kBlock = size_t{1} << 20;
+    static constexpr size_t kQueued = 4;  // blocks waiting at most: the memory the hand-over may take
+    struct Block {
+        SecureBytes bytes;
+        size_t used = 0;
+        size_t read = 0;
+    };
+
+    Block TakeFreeBlock() {
+        std::lock_guard lock(mutex_);
+        if (free_.empty()) return Block{SecureBytes(kBlock)};
+        Block block = std::move(free_.back());
+        free_.pop_back();
+        return block;
+    }
+
+    void HandOver(bool last) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return full_.size() < kQueued || failure_ || done_; });
+        if (failure_) std::rethrow_exception(failure_);
+        if (filling_.used != 0 && !done_) full_.push_back(std::move(filling_));
+        filling_ = Block{};
+        closing_ = last;
+        lock.unlock();
+        changed_.notify_all();
+    }
+
+    // The parser's reader: the next bytes of the queue; 0 at the end, -1 when abandoned.
+    int Read(char *buffer, int size) {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            if (quit_) return -1;
+            if (!full_.empty()) {
+                Block &block = full_.front();
+                size_t take = std::min(static_cast<size_t>(size), block.used - block.read);
+                std::memcpy(buffer, block.bytes.data() + block.read, take);
+                block.read += take;
+                if (block.read == block.used) {
+                    block.used = block.read = 0;
+                    free_.push_back(std::move(block));
+                    full_.pop_front();
+                    lock.unlock();
+                    changed_.notify_all();
+                }
+                return static_cast<int>(take);
+            }
+            if (closing_) return 0;
+            changed_.wait(lock);
+        }
+    }
+
+    void Run() {
+        std::exception_ptr failure;
+        XmlDocument result;
+        std::string reason;
+        try {
+            result = parser_.ParseFrom([this](char *buffer, int size) { return Read(buffer, size); }, reason);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        {
+            std::lock_guard lock(mutex_);
+            result_ = std::move(result);
+            reason_ = std::move(reason);
+            failure_ = failure;
+            done_ = true;  // a parse that ended early wants no more bytes
+            full_.clear();
+        }
+        changed_.notify_all();
+    }
+
+    XmlStreamParser parser_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<Block> full_;
+    std::vector<Block> free_;
+    Block filling_;
+    bool closing_ = false;
+    bool quit_ = false;
+    bool done_ = false;
+    XmlDocument result_;
+    std::string reason_;
+    std::exception_ptr failure_;
+    Block collected_;     // without the thread
+    std::thread worker_;  // last: started once everything it uses exists
+};
 
 }  // namespace
 
@@ -192,8 +348,16 @@ XmlDocument ReadXmlRpcAnswer(uint16_t status, std::string_view headers, std::str
     if (Lower(contentType->second.substr(0, 8)) != "text/xml")
         throw StarterError(FillFormat(kContentType, {contentType->second}));
 
+    // One pass over the body: the text of the content is decoded as the parser meets it, and the
+    // decoded bytes are parsed as they come, instead of building the text, then the bytes, then
+    // the inner document one after the other.
     std::string reason;
-    XmlDocument outer = ParseXmlBytes(body.data(), body.size(), reason);
+    InnerParse innerParse(body.size() / 4 * 3 + 3);
+    Base64Decoder decoder([&](const uint8_t *bytes, size_t size) { innerParse.Feed(bytes, size); });
+    XmlStreamParser outerParse;
+    outerParse.DivertText({"methodResponse", "params", "param", "value"},
+                          [&](std::string_view text) { decoder.Feed(text); });
+    XmlDocument outer = outerParse.ParseAll(body.data(), body.size(), reason);
     guard.Done();
     if (!outer) throw StarterError(FillFormat(kInvalidXml, {reason}));
 
@@ -207,17 +371,10 @@ XmlDocument ReadXmlRpcAnswer(uint16_t status, std::string_view headers, std::str
     std::optional<XmlNode> value = response->SelectSingleNode("params/param/value");
     if (!value) throw StarterError(kNoContent);
 
-    XmlDocument inner;
-    {
-        std::string storage;
-        std::optional<SecureBytes> bytes = Base64Decode(value->TextView(storage));
-        explicit_bzero(storage.data(), storage.size());
-        if (!bytes) throw StarterError(FillFormat(kInvalidInner, {kInvalidBase64}));
-        // The outer document is not needed once its text is decoded.
-        outer.Reset();
-        inner = ParseXmlBytes(bytes->data(), bytes->size(), reason);
-        if (!inner) throw StarterError(FillFormat(kInvalidInner, {reason}));
-    }
+    outer.Reset();
+    if (!decoder.Finish()) throw StarterError(FillFormat(kInvalidInner, {kInvalidBase64}));
+    XmlDocument inner = innerParse.Finish(reason);
+    if (!inner) throw StarterError(FillFormat(kInvalidInner, {reason}));
 
     std::optional<XmlNode> root = inner.SelectSingleNode("/response");
     if (!root) throw StarterError(kNoResponse);

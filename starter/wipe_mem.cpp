@@ -11,6 +11,12 @@ void WipeAndFree(std::unique_ptr<uint8_t[]> &buffer, size_t length) noexcept {
     buffer.reset();
 }
 
+void SecureBytes::Shrink(size_t size) noexcept {
+    if (size >= size_) return;
+    zolm::SecureZero(data_.get() + size, size_ - size);
+    size_ = size;
+}
+
 SecureBytes &SecureBytes::operator=(SecureBytes &&other) noexcept {
     if (this != &other) {
         Wipe();

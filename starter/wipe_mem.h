@@ -27,6 +27,8 @@ public:
     uint8_t *data() noexcept { return data_.get(); }
     const uint8_t *data() const noexcept { return data_.get(); }
     size_t size() const noexcept { return size_; }
+    // Keeps the first size bytes (no more than it has); the rest is wiped.
+    void Shrink(size_t size) noexcept;
     // Wipes and frees now; the buffer is empty afterwards.
     void Wipe() noexcept {
         WipeAndFree(data_, size_);

@@ -1,6 +1,7 @@
 // libxml2 behind XmlDocument: a push parser over the caller's bytes, XPath, wiped texts.
 #include "starter/xml_document.h"
 
+#include <libxml/SAX2.h>
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 #include <libxml/xmlerror.h>
@@ -8,6 +9,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
+#include <mutex>
+#include <stdexcept>
 
 #include "starter/split_by.h"
 
@@ -32,6 +36,28 @@ struct ParseErrors {
     std::string first;
 };
 
+}  // namespace
+
+// A parse under way; the parser's private pointer leads here.
+struct XmlStreamParser::State {
+    ParseErrors errors;
+    std::unique_ptr<xmlParserCtxt, ParserDeleter> context;
+    std::string head;  // the first bytes, until there are enough to see a byte-order mark
+    bool ended = false;
+    std::exception_ptr failure;  // raised by the text diversion's callback
+
+    std::vector<std::string> path;
+    std::function<void(std::string_view)> divert;
+    size_t depth = 0;    // open elements
+    size_t matched = 0;  // of them, how many from the root on follow the path
+    bool inside = false;
+    bool found = false;
+};
+
+namespace {
+
+using StreamState = XmlStreamParser::State;
+
 void Note(ParseErrors *errors, xmlError *error) {
     if (errors == nullptr || error == nullptr || error->level < XML_ERR_ERROR || !errors->first.empty()) return;
     errors->first = TrimBlanks(error->message != nullptr ? error->message : "unknown error");
@@ -39,10 +65,11 @@ void Note(ParseErrors *errors, xmlError *error) {
         errors->first += " (line " + std::to_string(error->line) + ", column " + std::to_string(error->int2) + ")";
 }
 
-// The parser's own errors.
+// The parser's own errors; the context's private pointer leads to the parse's record.
 void OnParseError(void *, xmlError *error) {
     auto *context = error != nullptr ? static_cast<xmlParserCtxt *>(error->ctxt) : nullptr;
-    if (context != nullptr) Note(static_cast<ParseErrors *>(context->_private), error);
+    if (context != nullptr && context->_private != nullptr)
+        Note(&static_cast<StreamState *>(context->_private)->errors, error);
 }
 
 // Errors raised without the parser at hand (input decoding): this thread's handler during a parse.
@@ -71,8 +98,8 @@ constexpr char kNoDtd[] = "a document type declaration (DOCTYPE) is not allowed"
 
 void RefuseDocumentType(void *context, const xmlChar *, const xmlChar *, const xmlChar *) {
     auto *parser = static_cast<xmlParserCtxt *>(context);
-    auto *errors = static_cast<ParseErrors *>(parser->_private);
-    if (errors != nullptr && errors->first.empty()) errors->first = kNoDtd;
+    auto *state = static_cast<StreamState *>(parser->_private);
+    if (state != nullptr && state->errors.first.empty()) state->errors.first = kNoDtd;
     xmlStopParser(parser);
 }
 
@@ -157,36 +184,210 @@ void XmlDocument::Free::operator()(_xmlDoc *doc) const {
     xmlFreeDoc(doc);
 }
 
-XmlDocument ParseXmlBytes(const void *data, size_t size, std::string &reason) {
-    const char *bytes = static_cast<const char *>(data);
-    ParseErrors errors;
-    ErrorRoute route(&errors);
-    // The first bytes let the parser see a byte-order mark before anything else.
-    size_t first = std::min<size_t>(size, 4);
-    std::unique_ptr<xmlParserCtxt, ParserDeleter> context(
-        xmlCreatePushParserCtxt(nullptr, nullptr, bytes, static_cast<int>(first), nullptr));
-    if (!context) throw std::bad_alloc();
-    context->_private = &errors;
+namespace {
+
+StreamState &StateOf(void *context) {
+    return *static_cast<StreamState *>(static_cast<xmlParserCtxt *>(context)->_private);
+}
+
+void Divert(void *context, const xmlChar *text, int length) {
+    StreamState &state = StateOf(context);
+    if (state.failure) return;
+    try {
+        state.divert(std::string_view(reinterpret_cast<const char *>(text), static_cast<size_t>(length)));
+    } catch (...) {
+        state.failure = std::current_exception();  // nothing may be thrown through the parser
+        xmlStopParser(static_cast<xmlParserCtxt *>(context));
+    }
+}
+
+void OnCharacters(void *context, const xmlChar *text, int length) {
+    if (StateOf(context).inside)
+        Divert(context, text, length);
+    else
+        xmlSAX2Characters(context, text, length);
+}
+
+void OnCData(void *context, const xmlChar *text, int length) {
+    if (StateOf(context).inside)
+        Divert(context, text, length);
+    else
+        xmlSAX2CDataBlock(context, text, length);
+}
+
+void OnStartElement(void *context, const xmlChar *localName, const xmlChar *prefix, const xmlChar *uri,
+                    int namespaces, const xmlChar **namespaceList, int attributes, int defaulted,
+                    const xmlChar **attributeList) {
+    xmlSAX2StartElementNs(context, localName, prefix, uri, namespaces, namespaceList, attributes, defaulted,
+                          attributeList);
+    StreamState &state = StateOf(context);
+    ++state.depth;
+    // The first element, in document order, at the end of the path: as an XPath of the names would find it.
+    if (!state.found && state.matched + 1 == state.depth && state.matched < state.path.size() && uri == nullptr &&
+        state.path[state.matched] == reinterpret_cast<const char *>(localName)) {
+        ++state.matched;
+        if (state.matched == state.path.size()) state.found = state.inside = true;
+    }
+}
+
+void OnEndElement(void *context, const xmlChar *localName, const xmlChar *prefix, const xmlChar *uri) {
+    StreamState &state = StateOf(context);
+    if (state.matched == state.depth && state.depth > 0) {
+        --state.matched;
+        state.inside = false;
+    }
+    --state.depth;
+    xmlSAX2EndElementNs(context, localName, prefix, uri);
+}
+
+}  // namespace
+
+XmlStreamParser::XmlStreamParser() : state_(std::make_unique<State>()) {
+    static std::once_flag once;
+    std::call_once(once, [] { xmlInitParser(); });  // before parses on several threads
+}
+
+XmlStreamParser::~XmlStreamParser() {
+    if (state_->context && state_->context->myDoc != nullptr) {
+        XmlDocument unfinished(state_->context->myDoc);  // wiped and freed
+        state_->context->myDoc = nullptr;
+    }
+    explicit_bzero(state_->head.data(), state_->head.size());
+}
+
+void XmlStreamParser::DivertText(std::vector<std::string> path, std::function<void(std::string_view)> text) {
+    state_->path = std::move(path);
+    state_->divert = std::move(text);
+}
+
+bool XmlStreamParser::Diverted() const { return state_->found; }
+
+void XmlStreamParser::Configure() {
+    xmlParserCtxt *context = state_->context.get();
+    context->_private = state_.get();
     context->sax->serror = OnParseError;
     context->sax->internalSubset = RefuseDocumentType;
-    xmlCtxtUseOptions(context.get(), XML_PARSE_HUGE | XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
-    size_t offset = first;
-    // At least one call, the last one telling the parser the end has come; a fatal error stops early.
+    if (state_->divert) {
+        context->sax->characters = OnCharacters;
+        context->sax->ignorableWhitespace = OnCharacters;
+        context->sax->cdataBlock = OnCData;
+        context->sax->startElementNs = OnStartElement;
+        context->sax->endElementNs = OnEndElement;
+    }
+    xmlCtxtUseOptions(context, XML_PARSE_HUGE | XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+}
+
+void XmlStreamParser::Push(const char *bytes, size_t size, bool last) {
+    State &state = *state_;
+    ErrorRoute route(&state.errors);
+    if (!state.context) {
+        state.context.reset(xmlCreatePushParserCtxt(nullptr, nullptr, bytes, static_cast<int>(size), nullptr));
+        if (!state.context) throw std::bad_alloc();
+        Configure();
+        if (!last) return;
+        bytes += size;
+        size = 0;
+    }
+    // In pieces, each call ending with the parser's verdict; a fatal error stops early.
     do {
-        size_t piece = std::min(kPiece, size - offset);
-        bool last = offset + piece == size;
-        if (xmlParseChunk(context.get(), bytes + offset, static_cast<int>(piece), last ? 1 : 0) != 0 &&
-            context->disableSAX != 0)
-            break;
-        offset += piece;
-    } while (offset < size);
+        size_t piece = std::min(kPiece, size);
+        bool final = last && piece == size;
+        if (xmlParseChunk(state.context.get(), bytes, static_cast<int>(piece), final ? 1 : 0) != 0 &&
+            state.context->disableSAX != 0)
+            state.ended = true;
+        bytes += piece;
+        size -= piece;
+    } while (size > 0 && !state.ended);
+    if (state.failure) std::rethrow_exception(state.failure);
+}
+
+void XmlStreamParser::Feed(const void *data, size_t size) {
+    State &state = *state_;
+    if (state.ended || size == 0) return;
+    const char *bytes = static_cast<const char *>(data);
+    // The first four bytes let the parser see a byte-order mark before anything else.
+    if (!state.context) {
+        size_t take = std::min(size, 4 - state.head.size());
+        state.head.append(bytes, take);
+        bytes += take;
+        size -= take;
+        if (state.head.size() < 4) return;
+        Push(state.head.data(), state.head.size(), false);
+    }
+    if (size != 0) Push(bytes, size, false);
+}
+
+XmlDocument XmlStreamParser::Finish(std::string &reason) {
+    State &state = *state_;
+    if (!state.context) Push(state.head.data(), state.head.size(), true);
+    else if (!state.ended) Push(nullptr, 0, true);
+    return Result(reason);
+}
+
+namespace {
+
+int ReadThrough(void *context, char *buffer, int length) {
+    auto &read = *static_cast<std::function<int(char *, int)> *>(context);
+    return read(buffer, length);
+}
+
+}  // namespace
+
+XmlDocument XmlStreamParser::ParseFrom(const std::function<int(char *, int)> &read, std::string &reason) {
+    State &state = *state_;
+    if (state.context || !state.head.empty()) throw std::logic_error("XmlStreamParser: one parse per parser");
+    // The reader is called from inside the parser: whatever it throws waits until the parse is over.
+    std::function<int(char *, int)> guarded = [&](char *buffer, int length) {
+        if (state.failure) return -1;
+        try {
+            return read(buffer, length);
+        } catch (...) {
+            state.failure = std::current_exception();
+            return -1;
+        }
+    };
+    {
+        ErrorRoute route(&state.errors);
+        state.context.reset(
+            xmlCreateIOParserCtxt(nullptr, nullptr, ReadThrough, nullptr, &guarded, XML_CHAR_ENCODING_NONE));
+        if (!state.context) throw std::bad_alloc();
+        Configure();
+        xmlParseDocument(state.context.get());
+    }
+    if (state.failure) std::rethrow_exception(state.failure);
+    return Result(reason);
+}
+
+XmlDocument XmlStreamParser::ParseAll(const void *data, size_t size, std::string &reason) {
+    // Read in pieces, as from a file: libxml2 parses a whole buffer in place only when it ends in a
+    // NUL, and it scans a long text to its end before it reports any of it.
+    const char *bytes = static_cast<const char *>(data);
+    size_t at = 0;
+    return ParseFrom(
+        [&](char *buffer, int length) {
+            size_t take = std::min(static_cast<size_t>(length), size - at);
+            std::memcpy(buffer, bytes + at, take);
+            at += take;
+            return static_cast<int>(take);
+        },
+        reason);
+}
+
+XmlDocument XmlStreamParser::Result(std::string &reason) {
+    State &state = *state_;
+    state.ended = true;
+    xmlParserCtxt *context = state.context.get();
     XmlDocument doc(context->myDoc);
     context->myDoc = nullptr;
-    if (context->wellFormed == 0 || !errors.first.empty() || !doc || doc.get()->intSubset != nullptr) {
+    if (context->wellFormed == 0 || !state.errors.first.empty() || !doc || doc.get()->intSubset != nullptr) {
         doc.Reset();
-        reason = !errors.first.empty() ? errors.first : "the document could not be read";
+        reason = !state.errors.first.empty() ? state.errors.first : "the document could not be read";
     }
     return doc;
+}
+
+XmlDocument ParseXmlBytes(const void *data, size_t size, std::string &reason) {
+    return XmlStreamParser().ParseAll(data, size, reason);
 }
 
 }  // namespace zolm::starter

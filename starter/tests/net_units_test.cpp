@@ -3,6 +3,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <stdexcept>
+
 #include "starter/base64.h"
 #include "starter/dovetane_rpc.h"
 #include "starter/https.h"
@@ -179,7 +182,35 @@ TEST(Base64, DecodesByTheSextetRules) {
         if (bytes) {
             EXPECT_EQ(std::string(reinterpret_cast<const char *>(bytes->data()), bytes->size()), *c.bytes);
         }
+        // The same text in pieces of every size, so groups, pads and held bytes cross the pieces.
+        for (size_t piece = 1; piece <= 9; ++piece) {
+            std::string streamed;
+            Base64Decoder decoder([&](const uint8_t *data, size_t size) {
+                streamed.append(reinterpret_cast<const char *>(data), size);
+            });
+            for (size_t at = 0; at < c.text.size(); at += piece) decoder.Feed(std::string_view(c.text).substr(at, piece));
+            bool decoded = decoder.Finish();
+            EXPECT_EQ(decoded, c.bytes.has_value()) << "pieces of " << piece;
+            if (decoded && c.bytes) EXPECT_EQ(streamed, *c.bytes) << "pieces of " << piece;
+        }
     }
+}
+
+TEST(Base64, DecoderOnALargeTextSendsEverythingButTheLastBytesAsItGoes) {
+    std::string bytes(300000, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 131 + i / 7);
+    std::string text = Base64Encode(bytes.substr(0, bytes.size() - 1));  // ends with one pad
+    std::string streamed;
+    size_t calls = 0;
+    Base64Decoder decoder([&](const uint8_t *data, size_t size) {
+        streamed.append(reinterpret_cast<const char *>(data), size);
+        ++calls;
+    });
+    decoder.Feed(text);
+    EXPECT_GT(calls, 1u);
+    EXPECT_EQ(streamed.size(), text.size() / 4 * 3 - 2);  // two bytes wait for the end
+    ASSERT_TRUE(decoder.Finish());
+    EXPECT_EQ(streamed, bytes.substr(0, bytes.size() - 1));
 }
 
 TEST(ContentTemplate, ArgumentsByPositionEscapedOnce) {
@@ -266,3 +297,104 @@ TEST(ParseXmlBytes, DocumentTypesAreRefusedSoNoEntityIsLoadedOrExpanded) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string PushedInPieces(const std::string &bytes, size_t piece, std::string &reason, bool &ok) {
+    XmlStreamParser parser;
+    for (size_t at = 0; at < bytes.size(); at += piece) parser.Feed(bytes.data() + at, std::min(piece, bytes.size() - at));
+    XmlDocument doc = parser.Finish(reason);
+    ok = static_cast<bool>(doc);
+    return doc ? doc.Node().Text() : std::string();
+}
+
+}  // namespace
+
+TEST(XmlStreamParser, PushedPiecesReadTheSameDocumentsAsTheWholeBytes) {
+    const std::string documents[] = {
+        "<a>Привет<b x=\"1\">мир</b></a>",
+        "\xEF\xBB\xBF<a>bom</a>",
+        std::string("\xFF\xFE<\0a\0>\0\x1F\x04<\0/\0a\0>\0", 16),
+        "<?xml version=\"1.0\" encoding=\"windows-1251\"?><a>\xCF\xF0</a>",
+        "", "not xml", "<a><b></a>", "<a>", "<!DOCTYPE a><a/>",
+    };
+    for (const std::string &bytes : documents) {
+        SCOPED_TRACE(bytes);
+        std::string reason;
+        XmlDocument whole = ParseXmlBytes(bytes.data(), bytes.size(), reason);
+        for (size_t piece : {size_t{1}, size_t{3}, size_t{1000}}) {
+            std::string pushedReason;
+            bool ok = false;
+            std::string text = PushedInPieces(bytes, piece, pushedReason, ok);
+            EXPECT_EQ(ok, static_cast<bool>(whole)) << "pieces of " << piece;
+            if (whole) EXPECT_EQ(text, whole.Node().Text());
+            EXPECT_EQ(pushedReason.empty(), reason.empty());
+        }
+    }
+}
+
+TEST(XmlStreamParser, TextOfTheFirstElementOnThePathGoesToTheCallback) {
+    const std::vector<std::string> path = {"m", "p", "q", "v"};
+    struct Case {
+        const char *name;
+        std::string document;
+        bool diverted;
+        std::string text;  // what the callback got
+        std::string rest;  // the text left in the document
+    } cases[] = {
+        {"plain", "<m><p><q><v>abc</v></q></p></m>", true, "abc", ""},
+        {"nested, CDATA and references", "<m><p><q><v><s>ab</s>c<![CDATA[d]]>&amp;&#65;</v></q></p></m>", true,
+         "abcd&A", ""},
+        {"the first one only", "<m><p><q><v>1</v><v>2</v></q><q><v>3</v></q></p></m>", true, "1", "23"},
+        {"text around stays", "<m>t<p>u<q>w<v>1</v>x</q></p></m>", true, "1", "tuwx"},
+        {"another root", "<x><p><q><v>1</v></q></p></x>", false, "", "1"},
+        {"one level deeper", "<m><p><z><q><v>1</v></q></z></p></m>", false, "", "1"},
+        {"in a namespace", "<m xmlns=\"urn:x\"><p><q><v>1</v></q></p></m>", false, "", "1"},
+        {"empty element", "<m><p><q><v/></q></p></m>", true, "", ""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        for (bool pushed : {false, true}) {
+            std::string text, reason;
+            XmlStreamParser parser;
+            parser.DivertText(path, [&](std::string_view piece) { text += piece; });
+            XmlDocument doc;
+            if (pushed) {
+                for (char byte : c.document) parser.Feed(&byte, 1);
+                doc = parser.Finish(reason);
+            } else {
+                doc = parser.ParseAll(c.document.data(), c.document.size(), reason);
+            }
+            ASSERT_TRUE(doc) << reason;
+            EXPECT_EQ(parser.Diverted(), c.diverted);
+            EXPECT_EQ(text, c.text);
+            EXPECT_EQ(doc.Node().Text(), c.rest);
+            // The element itself stays, for the checks made on the tree.
+            EXPECT_EQ(c.diverted, doc.SelectSingleNode("/m/p/q/v").has_value());
+        }
+    }
+}
+
+TEST(XmlStreamParser, FailuresOfCallbacksAndReadersComeOutOfTheParse) {
+    std::string reason;
+    XmlStreamParser diverting;
+    diverting.DivertText({"a"}, [](std::string_view) { throw std::runtime_error("sink failed"); });
+    const std::string document = "<a>text</a>";
+    EXPECT_THROW(diverting.ParseAll(document.data(), document.size(), reason), std::runtime_error);
+
+    XmlStreamParser reading;
+    EXPECT_THROW(reading.ParseFrom([](char *, int) -> int { throw std::bad_alloc(); }, reason), std::bad_alloc);
+
+    // A reader that gives up ends the parse with a reason.
+    XmlStreamParser givingUp;
+    int calls = 0;
+    XmlDocument doc = givingUp.ParseFrom(
+        [&](char *buffer, int) {
+            if (calls++ > 0) return -1;
+            std::memcpy(buffer, "<a>", 3);
+            return 3;
+        },
+        reason);
+    EXPECT_FALSE(doc);
+    EXPECT_NE(reason, "");
+}

@@ -273,4 +273,54 @@ TEST_F(XmlRpcTest, LargeAnswerArrivesWhole) {
     EXPECT_TRUE(text == encoded);
 }
 
+TEST_F(XmlRpcTest, LargeMalformedAnswersGetTheirMessagesToo) {
+    // Answers of several megabytes are read on two threads; every way of failing must still end the
+    // call with its message.
+    std::string pad = "<pad>" + Base64Encode(std::string(6 << 20, 'p')) + "</pad>";
+    auto inner = [&](const SentRequest &s, const std::string &content) {
+        return Inner("type=\"" + s.type + "\" request-id=\"" + s.id + "\" id=\"1\"", content);
+    };
+    auto innerReason = [](const std::string &document) {
+        std::string reason;
+        EXPECT_FALSE(ParseXmlBytes(document.data(), document.size(), reason));
+        return "Некорректный XML ответ: " + reason;
+    };
+    std::string brokenAtTheEnd = Inner("type=\"x\" request-id=\"y\" id=\"1\"", pad + "<open>");
+    brokenAtTheEnd.erase(brokenAtTheEnd.size() - std::string("</response>").size());
+    struct Case {
+        const char *name;
+        Answer body;
+        std::string error;  // before wrapping, or the TXmlRpcError's text
+        bool exact;
+    } cases[] = {
+        {"inner document cut at its end", [&](const SentRequest &) { return MethodResponse(brokenAtTheEnd); },
+         innerReason(brokenAtTheEnd), true},
+        {"inner document broken at its start",
+         [&](const SentRequest &) { return MethodResponse("<response <" + pad + "</response>"); },
+         "Некорректный XML ответ: ", false},
+        {"base64 one sextet short",
+         [&](const SentRequest &s) {
+             std::string body = MethodResponse(inner(s, pad));
+             return body.insert(body.find("</string>"), "A");
+         },
+         "Некорректный XML ответ: the base64 text cannot be decoded", true},
+        {"outer document broken after the content",
+         [&](const SentRequest &s) { return MethodResponse(inner(s, pad)) + "<trailing>"; },
+         "HTTP запрос вернул некорректный XML ответ: ", false},
+        {"errors of the server",
+         [&](const SentRequest &s) { return MethodResponse(inner(s, pad + "<errors><error>нет</error></errors>")); },
+         "TXmlRpcError: нет", true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Answer_(200, "Content-Type: text/xml\r\n", c.body);
+        std::string error = CallError();
+        std::string expected = c.error.rfind("TXmlRpcError", 0) == 0 ? c.error : Wrapped(c.error);
+        if (c.exact)
+            EXPECT_EQ(error, expected);
+        else
+            EXPECT_THAT(error, StartsWith(expected));
+    }
+}
+
 }  // namespace
