@@ -98,10 +98,6 @@ std::string ArgumentText(const XmlRpcArgument &argument) {
 
 std::string TextOr(const std::optional<XmlNode> &node, const char *missing) { return node ? node->Text() : missing; }
 
-// Inner documents that may reach this size are parsed on a thread of their own, while the outer
-// one is still being parsed and decoded.
-constexpr size_t kBackgroundFrom = size_t{4} << 20;
-
 // The inner document, parsed from the decoded bytes as they come. A small answer's bytes are
 // collected and parsed in one piece; for a large answer the parser runs on a thread of its own and
 // reads the bytes from a short queue of blocks, while this thread goes on parsing and decoding the
@@ -109,8 +105,8 @@ constexpr size_t kBackgroundFrom = size_t{4} << 20;
 class InnerParse {
 public:
     // most: the most bytes the decoding can give.
-    explicit InnerParse(size_t most) {
-        if (most >= kBackgroundFrom) {
+    InnerParse(size_t most, size_t threadedFrom) {
+        if (most >= threadedFrom) {
             try {
                 worker_ = std::thread([this] { Run(); });
                 return;
@@ -330,7 +326,7 @@ std::string Envelope(std::string_view method, std::string_view base64Request) {
 
 XmlDocument ReadXmlRpcAnswer(uint16_t status, std::string_view headers, std::string_view body,
                              const std::function<void()> &bodyDone, std::string_view method,
-                             std::string_view requestId) {
+                             std::string_view requestId, size_t threadedFrom) {
     struct BodyGuard {
         const std::function<void()> &done;
         bool called = false;
@@ -352,7 +348,7 @@ XmlDocument ReadXmlRpcAnswer(uint16_t status, std::string_view headers, std::str
     // decoded bytes are parsed as they come, instead of building the text, then the bytes, then
     // the inner document one after the other.
     std::string reason;
-    InnerParse innerParse(body.size() / 4 * 3 + 3);
+    InnerParse innerParse(body.size() / 4 * 3 + 3, threadedFrom);
     Base64Decoder decoder([&](const uint8_t *bytes, size_t size) { innerParse.Feed(bytes, size); });
     XmlStreamParser outerParse;
     outerParse.DivertText({"methodResponse", "params", "param", "value"},

@@ -74,12 +74,17 @@ std::string NewRequestId();
 std::string RequestDocument(std::string_view method, std::string_view requestId, std::string_view content);
 std::string Envelope(std::string_view method, std::string_view base64Request);
 
+// Inner documents that may reach this size are parsed on a thread of their own while the outer one
+// is still being read.
+inline constexpr size_t kThreadedInnerFrom = size_t{4} << 20;
+
 // Reads an answer from its HTTP status on: status, Content-Type, outer document, fault, inner document
 // and its checks. bodyDone is called once the body has been parsed (also on failure), after which the
 // body is not read again. Raises StarterError with the unwrapped message, or TXmlRpcError.
+// threadedFrom: see kThreadedInnerFrom (tests and fuzzing take the threaded way with small answers).
 XmlDocument ReadXmlRpcAnswer(uint16_t status, std::string_view headers, std::string_view body,
                              const std::function<void()> &bodyDone, std::string_view method,
-                             std::string_view requestId);
+                             std::string_view requestId, size_t threadedFrom = kThreadedInnerFrom);
 
 // One call over the open transport (https_Start first): POST of the envelope to url, the answer's
 // inner document returned (the caller owns it). TXmlRpcError passes unchanged; every other failure

@@ -398,3 +398,44 @@ TEST(XmlStreamParser, FailuresOfCallbacksAndReadersComeOutOfTheParse) {
     EXPECT_FALSE(doc);
     EXPECT_NE(reason, "");
 }
+
+TEST(ReadXmlRpcAnswer, TheThreadedWayEndsAsTheOtherOne) {
+    // Small answers read the threaded way, as large ones are: every ending must be the same.
+    const std::string id = "0F0F0F0F-1234-5678-9ABC-DEF012345678";
+    auto wrap = [](const std::string &inner) {
+        return "<methodResponse><params><param><value><string>" + Base64Encode(inner) +
+               "</string></value></param></params></methodResponse>";
+    };
+    const std::string good = "<response type=\"M\" request-id=\"" + id + "\" id=\"1\"><patch/></response>";
+    const std::string bodies[] = {
+        wrap(good),
+        wrap("<response type=\"M\" request-id=\"" + id + "\" id=\"1\"><errors><error>e1</error></errors></response>"),
+        wrap("<response type=\"M\" request-id=\"other\" id=\"1\"/>"),
+        wrap("<response type=\"M\""),
+        wrap(""),
+        wrap("\xFF\xFE<\0r\0/\0>\0"),
+        "<methodResponse><params><param><value>QQ</value></param></params></methodResponse>",
+        "<methodResponse><params><param><value>" + Base64Encode(good) + "</value></param></params>",
+        "<methodResponse><fault><value><struct/></value></fault></methodResponse>",
+        "<methodResponse/>",
+        "",
+    };
+    auto ending = [&](const std::string &body, size_t threadedFrom) {
+        bool released = false;
+        std::string result;
+        try {
+            XmlDocument doc = ReadXmlRpcAnswer(200, "Content-Type: text/xml", body, [&] { released = true; }, "M", id,
+                                               threadedFrom);
+            result = "document " + doc.Node().Text();
+        } catch (const StarterError &e) {
+            result = e.what();
+        }
+        EXPECT_TRUE(released);
+        return result;
+    };
+    for (const std::string &body : bodies) {
+        SCOPED_TRACE(body);
+        EXPECT_EQ(ending(body, 0), ending(body, kThreadedInnerFrom));
+    }
+    EXPECT_EQ(ending(bodies[0], 0), "document ");
+}
