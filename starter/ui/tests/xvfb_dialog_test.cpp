@@ -8,6 +8,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -106,6 +108,25 @@ bool IsWindowId(const std::string &text) {
     return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
 }
 
+// The window an xdotool search finds: the last one listed when it lists several (the newest), ""
+// when none. A loaded machine has seen xdotool fail to connect once, so a failed search is repeated.
+std::string FindWindow(const std::string &display, const std::string &search) {
+    std::string out;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        out = RunOn(display, "xdotool search --sync " + search);
+        std::string last = out.substr(out.rfind('\n') == std::string::npos ? 0 : out.rfind('\n') + 1);
+        bool allIds = true;
+        for (size_t at = 0; at <= out.size();) {
+            size_t end = std::min(out.find('\n', at), out.size());
+            allIds = allIds && IsWindowId(out.substr(at, end - at));
+            at = end + 1;
+        }
+        if (allIds) return last;
+    }
+    std::fprintf(stderr, "xdotool search %s: %s\n", search.c_str(), out.c_str());
+    return "";
+}
+
 struct KeyCase {
     const char *name;
     const char *key;
@@ -129,13 +150,9 @@ TEST_P(XvfbDialog, QuestionIsAnsweredThroughTheWindowSystem) {
         env.emplace_back("ASAN_OPTIONS", std::string(asan) + ":strict_string_checks=0");
     }
     ChildProcess driver({ZOLM_DIALOG_DRIVER, "Продолжить запуск приложения ?"}, env);
-    // The dialog waits until the splash has been up 3.1 s, then opens: search for its caption. A
-    // loaded machine has seen xdotool fail to connect once; its answer must be a window id.
-    std::string window;
-    for (int attempt = 0; attempt < 3 && !IsWindowId(window); ++attempt)
-        window = RunOn(x.Display(), "xdotool search --sync --name 'Подтвердите выбор'");
-    ASSERT_TRUE(IsWindowId(window)) << "no question window on " << x.Display() << ": " << window << "\n"
-                                    << driver.Output();
+    // The dialog waits until the splash has been up 3.1 s, then opens: search for its caption.
+    const std::string window = FindWindow(x.Display(), "--name 'Подтвердите выбор'");
+    ASSERT_FALSE(window.empty()) << "no question window on " << x.Display() << "\n" << driver.Output();
     const std::string focused =
         RunOn(x.Display(), "sh -c 'xdotool windowfocus --sync " + window + " && sleep 0.3 && xdotool getwindowfocus'");
     EXPECT_EQ(focused, window) << "the dialog holds the keyboard focus";
@@ -184,7 +201,7 @@ TEST(XvfbStarter, ConnectionErrorDialogIsAnsweredThroughTheWindowSystem) {
     }
     {
         ChildProcess starter({folder + "/starter"}, env);
-        const std::string window = RunOn(x.Display(), "xdotool search --sync --name 'Проверка доступа в Интернет'");
+        const std::string window = FindWindow(x.Display(), "--name 'Проверка доступа в Интернет'");
         ASSERT_FALSE(window.empty()) << "no connection error window on " << x.Display() << "\n" << starter.Output();
         RunOn(x.Display(), "sh -c 'xdotool windowfocus --sync " + window + " && sleep 0.3'");
         RunOn(x.Display(), "xdotool key --clearmodifiers Escape");
@@ -211,7 +228,7 @@ TEST(XvfbSplash, TopmostSplashWindowClosedByEscape) {
         env.emplace_back("ASAN_OPTIONS", std::string(asan) + ":strict_string_checks=0");
     }
     ChildProcess splash({ZOLM_SPLASH_PROGRAM, prefix, "/nonexistent.jpg"}, env);
-    const std::string window = RunOn(x.Display(), "xdotool search --sync --onlyvisible --class splash");
+    const std::string window = FindWindow(x.Display(), "--onlyvisible --class splash");
     ASSERT_FALSE(window.empty()) << splash.Output();
     const std::string geometry = RunOn(x.Display(), "xwininfo -id " + window);
     EXPECT_NE(geometry.find("Width: 600"), std::string::npos) << geometry;
