@@ -359,8 +359,9 @@ XmlDocument XmlStreamParser::ParseFrom(const std::function<int(char *, int)> &re
 }
 
 XmlDocument XmlStreamParser::ParseAll(const void *data, size_t size, std::string &reason) {
-    // Read in pieces, as from a file: libxml2 parses a whole buffer in place only when it ends in a
-    // NUL, and it scans a long text to its end before it reports any of it.
+    // Read in pieces, as from a file: libxml2 2.9's in-place reading of a buffer misread valid
+    // documents depending on the bytes after them, and scans a long text to its end before it
+    // reports any of it.
     const char *bytes = static_cast<const char *>(data);
     size_t at = 0;
     return ParseFrom(
