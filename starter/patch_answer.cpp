@@ -1,45 +1,12 @@
-// libxml2 behind the patch answer: parsing from memory, XPath, element texts, base64 entry data.
+// The patch answer on the starter's XML documents, and the base64 entry data.
 #include "starter/patch_answer.h"
 
-#include <libxml/parser.h>
-#include <libxml/tree.h>
-#include <libxml/xpath.h>
-
 #include <cstring>
-#include <mutex>
 
-#include "common/secure_zero.h"
-#include "starter/split_by.h"
 #include "starter/starter_error.h"
 
 namespace zolm::starter {
-
-struct PatchDocument::Doc {
-    ~Doc() {
-        if (!owner) xmlFreeDoc(doc);
-    }
-    xmlDocPtr doc = nullptr;
-    std::shared_ptr<_xmlDoc> owner;  // when set, the document is owned there
-};
-
 namespace {
-
-const xmlNode *Node(const void *node) { return static_cast<const xmlNode *>(node); }
-
-// An xmlChar text owned here; wiped before it is freed when it may hold patch data.
-struct XmlText {
-    explicit XmlText(xmlChar *t) : text(t) {}
-    ~XmlText() {
-        if (text != nullptr) {
-            if (wipe) zolm::SecureZero(text, std::strlen(reinterpret_cast<char *>(text)));
-            xmlFree(text);
-        }
-    }
-    XmlText(const XmlText &) = delete;
-    XmlText &operator=(const XmlText &) = delete;
-    xmlChar *text;
-    bool wipe = false;
-};
 
 int Base64Value(unsigned char c) {
     if (c >= 'A' && c <= 'Z') return c - 'A';
@@ -83,91 +50,45 @@ SecureBytes DecodeBase64(const unsigned char *text, size_t length) {
     return out;
 }
 
-struct XPathResult {
-    ~XPathResult() {
-        xmlXPathFreeObject(object);
-        xmlXPathFreeContext(context);
-    }
-    xmlXPathContextPtr context = nullptr;
-    xmlXPathObjectPtr object = nullptr;
-};
-
-void Select(xmlDocPtr doc, const char *xpath, XPathResult &result) {
-    result.context = xmlXPathNewContext(doc);
-    if (result.context == nullptr) throw std::bad_alloc();
-    result.object = xmlXPathEvalExpression(reinterpret_cast<const xmlChar *>(xpath), result.context);
-    if (result.object == nullptr) throw StarterError(std::string("invalid XPath expression ") + xpath + " (?!)");
-}
-
 }  // namespace
 
-std::string PatchEntry::Mode() const {
-    return Node(node_)->name != nullptr ? reinterpret_cast<const char *>(Node(node_)->name) : "";
-}
-
-std::optional<std::string> PatchEntry::Attribute(const char *name) const {
-    XmlText value(xmlGetNoNsProp(Node(node_), reinterpret_cast<const xmlChar *>(name)));
-    if (value.text == nullptr) return std::nullopt;
-    return std::string(reinterpret_cast<char *>(value.text));
-}
-
 SecureBytes PatchEntry::DecodeData() const {
-    XmlText text(xmlNodeGetContent(Node(node_)));
-    text.wipe = true;
-    if (text.text == nullptr) return SecureBytes();
-    return DecodeBase64(text.text, std::strlen(reinterpret_cast<char *>(text.text)));
+    std::string storage;
+    std::string_view text = node_.TextView(storage);
+    SecureBytes bytes;
+    try {
+        bytes = DecodeBase64(reinterpret_cast<const unsigned char *>(text.data()), text.size());
+    } catch (...) {
+        explicit_bzero(storage.data(), storage.size());
+        throw;
+    }
+    explicit_bzero(storage.data(), storage.size());
+    return bytes;
 }
 
 PatchDocument PatchDocument::Parse(const void *data, size_t size) {
-    static std::once_flag init;
-    std::call_once(init, [] { xmlInitParser(); });
-    if (size > static_cast<size_t>(INT32_MAX)) throw StarterError("the document is too large");
-    std::unique_ptr<xmlParserCtxt, decltype(&xmlFreeParserCtxt)> ctxt(xmlNewParserCtxt(), xmlFreeParserCtxt);
-    if (!ctxt) throw std::bad_alloc();
-    // Answers may carry whole programs, hence HUGE; a DTD has no place in them and is refused, so
-    // no entity can expand.
-    auto doc = std::make_shared<Doc>();
-    doc->doc = xmlCtxtReadMemory(ctxt.get(), static_cast<const char *>(data), static_cast<int>(size), nullptr, nullptr,
-                                 XML_PARSE_NONET | XML_PARSE_HUGE | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
-    if (doc->doc == nullptr) {
-        const xmlError *error = xmlCtxtGetLastError(ctxt.get());
-        std::string reason = error != nullptr && error->message != nullptr ? TrimBlanks(error->message)
-                                                                           : "not a well-formed XML document";
-        if (error != nullptr) reason += " (line " + std::to_string(error->line) + ")";
-        throw StarterError(reason);
-    }
-    if (doc->doc->intSubset != nullptr || doc->doc->extSubset != nullptr)
-        throw StarterError("a document type declaration is not allowed");
-    PatchDocument result;
-    result.doc_ = std::move(doc);
-    return result;
+    std::string reason;
+    XmlDocument doc = ParseXmlBytes(data, size, reason);
+    if (!doc) throw StarterError(reason);
+    return Adopt(std::move(doc));
 }
 
-PatchDocument PatchDocument::Adopt(std::shared_ptr<_xmlDoc> document) {
+PatchDocument PatchDocument::Adopt(XmlDocument document) {
     if (!document) throw StarterError("no document (?!)");
-    auto doc = std::make_shared<Doc>();
-    doc->doc = document.get();
-    doc->owner = std::move(document);
     PatchDocument result;
-    result.doc_ = std::move(doc);
+    result.doc_ = std::make_shared<XmlDocument>(std::move(document));
     return result;
 }
 
 std::optional<std::string> PatchDocument::SelectText(const char *xpath) const {
-    XPathResult result;
-    Select(doc_->doc, xpath, result);
-    xmlNodeSetPtr nodes = result.object->nodesetval;
-    if (nodes == nullptr || nodes->nodeNr == 0) return std::nullopt;
-    XmlText text(xmlNodeGetContent(nodes->nodeTab[0]));
-    return text.text != nullptr ? std::string(reinterpret_cast<char *>(text.text)) : std::string();
+    std::optional<XmlNode> node = doc_->SelectSingleNode(xpath);
+    if (!node) return std::nullopt;
+    return node->Text();
 }
 
 std::vector<PatchEntry> PatchDocument::Entries() const {
-    XPathResult result;
-    Select(doc_->doc, "/response/patch/*", result);
     std::vector<PatchEntry> entries;
-    if (xmlNodeSetPtr nodes = result.object->nodesetval; nodes != nullptr)
-        for (int i = 0; i < nodes->nodeNr; ++i) entries.emplace_back(nodes->nodeTab[i]);
+    for (const XmlNode &node : doc_->SelectNodes("/response/patch/*")) entries.emplace_back(node);
     return entries;
 }
 

@@ -1,6 +1,5 @@
 // The patch answer document (the inner document of "Versions.GetPatch", or a wrapped local update
-// description), parsed with libxml2: "/response/patch" with its attribute version and one child
-// element per entry. A seam of its own until the XML-RPC client's document type is shared.
+// description): "/response/patch" with its attribute version and one child element per entry.
 #pragma once
 
 #include <cstddef>
@@ -10,35 +9,34 @@
 #include <vector>
 
 #include "starter/wipe_mem.h"
-
-struct _xmlDoc;
+#include "starter/xml_document.h"
 
 namespace zolm::starter {
 
 // One entry element; valid while its document lives.
 class PatchEntry {
 public:
-    explicit PatchEntry(const void *node) : node_(node) {}
+    explicit PatchEntry(XmlNode node) : node_(node) {}
     // The element's local name: the entry's mode ("add", "remove", "modify").
-    std::string Mode() const;
+    std::string Mode() const { return node_.LocalName(); }
     // The attribute's value; empty when the element has no such attribute.
-    std::optional<std::string> Attribute(const char *name) const;
+    std::optional<std::string> Attribute(const char *name) const { return node_.Attribute(name); }
     // The element's concatenated text decoded from base64 (blanks and line breaks allowed); raises
-    // "invalid patch (?!)" when it is not base64. The text's copy is wiped before it is freed.
+    // "invalid patch (?!)" when it is not base64. A copy of the text is wiped before it is freed.
     SecureBytes DecodeData() const;
 
 private:
-    const void *node_;
+    XmlNode node_;
 };
 
+// Shares its document between copies; the last one frees it (texts wiped).
 class PatchDocument {
 public:
-    // Parses the bytes (the encoding from the document's declaration; no network, no DTD). Raises
-    // StarterError with the parser's reason.
+    // Parses the bytes as ParseXmlBytes does (the document's own encoding, no network, no DTD).
+    // Raises StarterError with the parser's reason.
     static PatchDocument Parse(const void *data, size_t size);
-    // Takes a document parsed elsewhere (the XML-RPC client's answer); the owner keeps it alive and
-    // frees it when the last copy goes.
-    static PatchDocument Adopt(std::shared_ptr<_xmlDoc> document);
+    // Takes a document parsed elsewhere (the XML-RPC client's answer, the local description).
+    static PatchDocument Adopt(XmlDocument document);
 
     // The text of the first node the XPath expression selects; empty when it selects nothing.
     std::optional<std::string> SelectText(const char *xpath) const;
@@ -46,8 +44,7 @@ public:
     std::vector<PatchEntry> Entries() const;
 
 private:
-    struct Doc;
-    std::shared_ptr<Doc> doc_;
+    std::shared_ptr<XmlDocument> doc_;
 };
 
 }  // namespace zolm::starter

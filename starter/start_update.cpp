@@ -65,10 +65,10 @@ PatchDocument ReadLocalDescription(const std::string &path) {
     document.append(wrapper.substr(hole + 2));
     bytes.Wipe();
     std::string reason;
-    auto parsed = std::make_shared<XmlDocument>(ParseXmlBytes(document.data(), document.size(), reason));
+    XmlDocument parsed = ParseXmlBytes(document.data(), document.size(), reason);
     zolm::SecureZero(document.data(), document.size());
-    if (!*parsed) throw StarterError(FillFormat(texts::kLocalParseError, {path, reason}));
-    return PatchDocument::Adopt(std::shared_ptr<_xmlDoc>(parsed, parsed->get()));
+    if (!parsed) throw StarterError(FillFormat(texts::kLocalParseError, {path, reason}));
+    return PatchDocument::Adopt(std::move(parsed));
 }
 
 }  // namespace
@@ -125,16 +125,16 @@ void UpdateChecker::CheckForUpdate(bool internetAvailable, const std::string &pr
                                             texts::kQuestion, {settings.title, std::to_string(*size / 1024)})))
                     return;
                 std::string base = full ? std::string(kFullBaseVersion) : settings.current;
-                auto patch = std::make_shared<XmlDocument>();
+                XmlDocument patch;
                 try {
-                    *patch = XmlRpcCall(settings.url, rpc_methods::kGetPatch, kPatchContentTemplate, kGetPatchTimeoutMs,
+                    patch = XmlRpcCall(settings.url, rpc_methods::kGetPatch, kPatchContentTemplate, kGetPatchTimeoutMs,
                                         {settings.product, base});
                 } catch (...) {
                     session.reset();
                     throw;
                 }
                 session.reset();
-                answer = PatchDocument::Adopt(std::shared_ptr<_xmlDoc>(patch, patch->get()));
+                answer = PatchDocument::Adopt(std::move(patch));
             }
 
             std::optional<std::string> next = answer->SelectText("/response/patch/@version");

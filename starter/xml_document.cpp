@@ -143,6 +143,12 @@ std::string XmlNode::LocalName() const {
 
 std::string XmlNode::Text() const { return TakeXmlText(xmlNodeGetContent(node_)); }
 
+std::optional<std::string> XmlNode::Attribute(const char *name) const {
+    xmlChar *value = xmlGetNoNsProp(node_, reinterpret_cast<const xmlChar *>(name));
+    if (value == nullptr) return std::nullopt;
+    return TakeXmlText(value);
+}
+
 std::string_view XmlNode::TextView(std::string &storage) const {
     // One text node below an element (possibly inside one child element, as in <value><string>):
     // its content as it stands.

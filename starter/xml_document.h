@@ -24,6 +24,8 @@ public:
     std::string LocalName() const;
     // The text of the node and all its descendants; an attribute's value.
     std::string Text() const;
+    // An element's attribute without a namespace; nothing when the element has none of that name.
+    std::optional<std::string> Attribute(const char *name) const;
     // The same text without a copy when it is one text node, else copied into storage; the view ends
     // with the document (or storage).
     std::string_view TextView(std::string &storage) const;
