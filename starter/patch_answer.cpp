@@ -2,68 +2,19 @@
 #include "starter/patch_answer.h"
 
 #include <cstring>
+#include <optional>
 
+#include "starter/base64.h"
 #include "starter/starter_error.h"
 
 namespace zolm::starter {
-namespace {
-
-int Base64Value(unsigned char c) {
-    if (c >= 'A' && c <= 'Z') return c - 'A';
-    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-    if (c >= '0' && c <= '9') return c - '0' + 52;
-    if (c == '+') return 62;
-    if (c == '/') return 63;
-    return -1;
-}
-
-// Strict base64 with blanks and line breaks anywhere; "=" padding only at the end.
-SecureBytes DecodeBase64(const unsigned char *text, size_t length) {
-    const StarterError invalid("invalid patch (?!)");
-    size_t symbols = 0, padding = 0;
-    for (size_t i = 0; i < length; ++i) {
-        unsigned char c = text[i];
-        if (c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
-        if (c == '=') {
-            ++padding;
-        } else if (Base64Value(c) < 0 || padding > 0) {
-            throw invalid;
-        }
-        ++symbols;
-    }
-    if (symbols % 4 != 0 || padding > 2) throw invalid;
-    SecureBytes out(symbols / 4 * 3 - padding);
-    uint32_t group = 0;
-    size_t inGroup = 0, written = 0;
-    for (size_t i = 0; i < length; ++i) {
-        unsigned char c = text[i];
-        if (c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
-        group = (group << 6) | static_cast<uint32_t>(c == '=' ? 0 : Base64Value(c));
-        if (++inGroup == 4) {
-            for (int shift = 16; shift >= 0 && written < out.size(); shift -= 8)
-                out.data()[written++] = static_cast<uint8_t>(group >> shift);
-            group = 0;
-            inGroup = 0;
-        }
-    }
-    group = 0;
-    return out;
-}
-
-}  // namespace
-
 SecureBytes PatchEntry::DecodeData() const {
     std::string storage;
     std::string_view text = node_.TextView(storage);
-    SecureBytes bytes;
-    try {
-        bytes = DecodeBase64(reinterpret_cast<const unsigned char *>(text.data()), text.size());
-    } catch (...) {
-        explicit_bzero(storage.data(), storage.size());
-        throw;
-    }
+    std::optional<SecureBytes> bytes = Base64Decode(text);
     explicit_bzero(storage.data(), storage.size());
-    return bytes;
+    if (!bytes) throw StarterError("invalid patch (?!)");
+    return std::move(*bytes);
 }
 
 PatchDocument PatchDocument::Parse(const void *data, size_t size) {

@@ -21,8 +21,8 @@ public:
     std::string Mode() const { return node_.LocalName(); }
     // The attribute's value; empty when the element has no such attribute.
     std::optional<std::string> Attribute(const char *name) const { return node_.Attribute(name); }
-    // The element's concatenated text decoded from base64 (blanks and line breaks allowed); raises
-    // "invalid patch (?!)" when it is not base64. A copy of the text is wiped before it is freed.
+    // The element's concatenated text decoded by Base64Decode's rules; raises "invalid patch (?!)"
+    // when they refuse it (an empty text among others). A copy of the text is wiped before it is freed.
     SecureBytes DecodeData() const;
 
 private:
