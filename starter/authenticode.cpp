@@ -9,6 +9,7 @@
 
 #include <cerrno>
 
+#include "starter/fileops.h"
 #include "starter/last_error.h"
 #include "starter/starter_error.h"
 
@@ -53,7 +54,7 @@ pid_t SignedStart(const std::string &path, const ProcessRequest &request, const 
 
 namespace {
 
-// A sealed memory copy of the open file: no write, resize or further seal is possible afterwards.
+// A sealed memory copy of the file just opened: no write, resize or further seal is possible afterwards.
 // Invalid when the system cannot make one (no memfd, no sealing, or memory files may not be run).
 UniqueFd SealedCopy(int fd) {
 #ifdef MFD_EXEC
@@ -63,26 +64,7 @@ UniqueFd SealedCopy(int fd) {
     UniqueFd copy;
 #endif
         copy = UniqueFd(::memfd_create("verified-program", MFD_CLOEXEC | MFD_ALLOW_SEALING));
-    if (!copy.Valid()) return copy;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) return {};
-    for (off_t at = 0; at < st.st_size;) {
-        ssize_t done = ::copy_file_range(fd, &at, copy.Get(), nullptr, static_cast<size_t>(st.st_size - at), 0);
-        if (done < 0 && errno == EINTR) continue;
-        if (done <= 0) {
-            // Older kernels copy only within one file system: the plain way.
-            char buffer[64 << 10];
-            ssize_t got = ::pread(fd, buffer, sizeof buffer, at);
-            if (got <= 0) return {};
-            for (ssize_t put = 0; put < got;) {
-                ssize_t w = ::write(copy.Get(), buffer + put, static_cast<size_t>(got - put));
-                if (w < 0 && errno == EINTR) continue;
-                if (w <= 0) return {};
-                put += w;
-            }
-            at += got;
-        }
-    }
+    if (!copy.Valid() || !CopyContents(fd, copy.Get())) return {};
     if (::fcntl(copy.Get(), F_ADD_SEALS, F_SEAL_WRITE | F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL) != 0) return {};
     return copy;
 }

@@ -52,6 +52,33 @@ bool ForceDirectories(const std::string &path) {
     return true;
 }
 
+bool CopyContents(int in, int out) {
+    bool plainCopy = false;
+    std::vector<char> buffer;
+    for (;;) {
+        ssize_t done;
+        if (!plainCopy) {
+            done = ::copy_file_range(in, nullptr, out, nullptr, size_t{1} << 30, 0);
+            if (done < 0 && (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP || errno == EINVAL)) {
+                plainCopy = true;  // file systems that cannot copy between themselves
+                continue;
+            }
+        } else {
+            if (buffer.empty()) buffer.resize(size_t{1} << 20);
+            done = ::read(in, buffer.data(), buffer.size());
+            for (ssize_t written = 0; done > 0 && written < done;) {
+                ssize_t w = ::write(out, buffer.data() + written, static_cast<size_t>(done - written));
+                if (w < 0 && errno == EINTR) continue;
+                if (w <= 0) return false;
+                written += w;
+            }
+        }
+        if (done < 0 && errno == EINTR) continue;
+        if (done < 0) return false;
+        if (done == 0) return true;
+    }
+}
+
 }  // namespace zolm::starter
 
 // Folder trees, walked by path with lstat so that links are never followed.
@@ -85,31 +112,7 @@ bool CopyFile(const std::string &from, const std::string &to, mode_t mode) {
     if (!in.Valid()) return false;
     UniqueFd out(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
     if (!out.Valid()) return false;
-    bool plainCopy = false;
-    std::vector<char> buffer;
-    for (;;) {
-        ssize_t done;
-        if (!plainCopy) {
-            done = ::copy_file_range(in.Get(), nullptr, out.Get(), nullptr, size_t{1} << 30, 0);
-            if (done < 0 && (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP || errno == EINVAL)) {
-                plainCopy = true;  // file systems that cannot copy between themselves
-                continue;
-            }
-        } else {
-            if (buffer.empty()) buffer.resize(size_t{1} << 20);
-            done = ::read(in.Get(), buffer.data(), buffer.size());
-            for (ssize_t written = 0; done > 0 && written < done;) {
-                ssize_t w = ::write(out.Get(), buffer.data() + written, static_cast<size_t>(done - written));
-                if (w < 0 && errno == EINTR) continue;
-                if (w <= 0) return false;
-                written += w;
-            }
-        }
-        if (done < 0 && errno == EINTR) continue;
-        if (done < 0) return false;
-        if (done == 0) break;
-    }
-    return ::fchmod(out.Get(), mode & 07777) == 0;
+    return CopyContents(in.Get(), out.Get()) && ::fchmod(out.Get(), mode & 07777) == 0;
 }
 
 // The plan of a tree copy: folders and links are made while walking; file contents are copied

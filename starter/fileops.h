@@ -23,6 +23,10 @@ bool ForceDirectories(const std::string &path);
 // failure and returns false with errno set; true when the folder and everything in it are gone.
 bool DeleteDirectory(const std::string &path);
 
+// Copies the rest of in to out, from their current offsets: with copy_file_range, so the file
+// system may share blocks, else by reading and writing. False with errno.
+bool CopyContents(int in, int out);
+
 // The shell's copy: copies the folder from into the existing empty folder to, keeping file modes
 // and copying symbolic links as links (regular files through copy_file_range, so the file system
 // may share their blocks, and several at once). False with errno set on a failure; to is then left
