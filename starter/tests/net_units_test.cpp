@@ -13,6 +13,7 @@
 #include "starter/starter_error.h"
 #include "starter/time_tools.h"
 #include "starter/xml_document.h"
+#include "rpc_documents.h"
 
 using namespace zolm::starter;
 using ::testing::HasSubstr;
@@ -402,10 +403,7 @@ TEST(XmlStreamParser, FailuresOfCallbacksAndReadersComeOutOfTheParse) {
 TEST(ReadXmlRpcAnswer, TheThreadedWayEndsAsTheOtherOne) {
     // Small answers read the threaded way, as large ones are: every ending must be the same.
     const std::string id = "0F0F0F0F-1234-5678-9ABC-DEF012345678";
-    auto wrap = [](const std::string &inner) {
-        return "<methodResponse><params><param><value><string>" + Base64Encode(inner) +
-               "</string></value></param></params></methodResponse>";
-    };
+    auto wrap = [](const std::string &inner) { return zolm::starter::testing::MethodResponse(inner); };
     const std::string good = "<response type=\"M\" request-id=\"" + id + "\" id=\"1\"><patch/></response>";
     const std::string bodies[] = {
         wrap(good),

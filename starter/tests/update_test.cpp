@@ -7,9 +7,9 @@
 #include <stdexcept>
 
 #include "platform/named_objects.h"
-#include "starter/base64.h"
 #include "starter/start_update.h"
 #include "starter/xml_document.h"
+#include "rpc_documents.h"
 #include "test_support.h"
 #include "testing/net_peers.h"
 
@@ -27,12 +27,8 @@ struct Sent {
 };
 
 Sent ReadSent(const std::string &envelope) {
-    std::string reason;
-    XmlDocument outer = ParseXmlBytes(envelope.data(), envelope.size(), reason);
-    auto text = outer.SelectSingleNode("/methodCall/params/param/value/string");
-    if (!text) return {};
-    auto bytes = Base64Decode(text->Text());
-    XmlDocument inner = ParseXmlBytes(bytes->data(), bytes->size(), reason);
+    XmlDocument inner = zolm::starter::testing::InnerRequest(envelope);
+    if (!inner) return {};
     return {inner.SelectSingleNode("/request/@type")->Text(), inner.SelectSingleNode("/request/@id")->Text(),
             inner.SelectSingleNode("/request/product")->Text(), inner.SelectSingleNode("/request/version")->Text()};
 }
@@ -41,9 +37,7 @@ Sent ReadSent(const std::string &envelope) {
 std::string Good(const Sent &sent, const std::string &content) {
     std::string inner = "<?xml version=\"1.0\" encoding=\"utf-8\"?><response type=\"" + sent.method +
                         "\" request-id=\"" + sent.id + "\" id=\"1\">" + content + "</response>";
-    return peers::Response(200, "Content-Type: text/xml\r\n",
-                           "<?xml version=\"1.0\"?><methodResponse><params><param><value><string>" +
-                               Base64Encode(inner) + "</string></value></param></params></methodResponse>");
+    return peers::Response(200, "Content-Type: text/xml\r\n", zolm::starter::testing::MethodResponse(inner));
 }
 
 // What the server does for one method: an inner content, or a raw HTTP status without a body.

@@ -5,9 +5,11 @@
 #include "starter/base64.h"
 #include "starter/dovetane_rpc.h"
 #include "starter/https.h"
+#include "rpc_documents.h"
 #include "testing/net_peers.h"
 
 using namespace zolm::starter;
+using namespace zolm::starter::testing;
 namespace peers = zolm::https::testing;
 using ::testing::MatchesRegex;
 using ::testing::StartsWith;
@@ -23,21 +25,12 @@ struct SentRequest {
 
 // The inner request document of an envelope as the server reads it.
 SentRequest ReadRequest(const std::string &envelope) {
-    std::string reason;
-    XmlDocument outer = ParseXmlBytes(envelope.data(), envelope.size(), reason);
-    auto text = outer.SelectSingleNode("/methodCall/params/param/value/string");
-    if (!text) return {};
-    auto bytes = Base64Decode(text->Text());
-    XmlDocument inner = ParseXmlBytes(bytes->data(), bytes->size(), reason);
-    auto request = inner.SelectSingleNode("/request");
+    XmlDocument inner = InnerRequest(envelope);
+    auto request = inner ? inner.SelectSingleNode("/request") : std::nullopt;
+    if (!request) return {};
     std::string content;
     for (auto child : request->SelectNodes("*")) content += child.LocalName() + "=" + child.Text() + ";";
     return {request->SelectSingleNode("@type")->Text(), request->SelectSingleNode("@id")->Text(), content};
-}
-
-std::string MethodResponse(const std::string &innerDocument) {
-    return "<?xml version=\"1.0\"?><methodResponse><params><param><value><string>" + Base64Encode(innerDocument) +
-           "</string></value></param></params></methodResponse>";
 }
 
 std::string Inner(const std::string &attributes, const std::string &content) {
