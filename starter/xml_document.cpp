@@ -18,9 +18,6 @@
 namespace zolm::starter {
 namespace {
 
-// Pieces handed to the parser: small enough to keep its input buffer small.
-constexpr size_t kPiece = 256 * 1024;
-
 struct ParserDeleter {
     void operator()(xmlParserCtxt *context) const { xmlFreeParserCtxt(context); }
 };
@@ -42,8 +39,6 @@ struct ParseErrors {
 struct XmlStreamParser::State {
     ParseErrors errors;
     std::unique_ptr<xmlParserCtxt, ParserDeleter> context;
-    std::string head;  // the first bytes, until there are enough to see a byte-order mark
-    bool ended = false;
     std::exception_ptr failure;  // raised by the text diversion's callback
 
     std::vector<std::string> path;
@@ -258,7 +253,6 @@ XmlStreamParser::~XmlStreamParser() {
         XmlDocument unfinished(state_->context->myDoc);  // wiped and freed
         state_->context->myDoc = nullptr;
     }
-    explicit_bzero(state_->head.data(), state_->head.size());
 }
 
 void XmlStreamParser::DivertText(std::vector<std::string> path, std::function<void(std::string_view)> text) {
@@ -283,53 +277,6 @@ void XmlStreamParser::Configure() {
     xmlCtxtUseOptions(context, XML_PARSE_HUGE | XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
 }
 
-void XmlStreamParser::Push(const char *bytes, size_t size, bool last) {
-    State &state = *state_;
-    ErrorRoute route(&state.errors);
-    if (!state.context) {
-        state.context.reset(xmlCreatePushParserCtxt(nullptr, nullptr, bytes, static_cast<int>(size), nullptr));
-        if (!state.context) throw std::bad_alloc();
-        Configure();
-        if (!last) return;
-        bytes += size;
-        size = 0;
-    }
-    // In pieces, each call ending with the parser's verdict; a fatal error stops early.
-    do {
-        size_t piece = std::min(kPiece, size);
-        bool final = last && piece == size;
-        if (xmlParseChunk(state.context.get(), bytes, static_cast<int>(piece), final ? 1 : 0) != 0 &&
-            state.context->disableSAX != 0)
-            state.ended = true;
-        bytes += piece;
-        size -= piece;
-    } while (size > 0 && !state.ended);
-    if (state.failure) std::rethrow_exception(state.failure);
-}
-
-void XmlStreamParser::Feed(const void *data, size_t size) {
-    State &state = *state_;
-    if (state.ended || size == 0) return;
-    const char *bytes = static_cast<const char *>(data);
-    // The first four bytes let the parser see a byte-order mark before anything else.
-    if (!state.context) {
-        size_t take = std::min(size, 4 - state.head.size());
-        state.head.append(bytes, take);
-        bytes += take;
-        size -= take;
-        if (state.head.size() < 4) return;
-        Push(state.head.data(), state.head.size(), false);
-    }
-    if (size != 0) Push(bytes, size, false);
-}
-
-XmlDocument XmlStreamParser::Finish(std::string &reason) {
-    State &state = *state_;
-    if (!state.context) Push(state.head.data(), state.head.size(), true);
-    else if (!state.ended) Push(nullptr, 0, true);
-    return Result(reason);
-}
-
 namespace {
 
 int ReadThrough(void *context, char *buffer, int length) {
@@ -341,12 +288,21 @@ int ReadThrough(void *context, char *buffer, int length) {
 
 XmlDocument XmlStreamParser::ParseFrom(const std::function<int(char *, int)> &read, std::string &reason) {
     State &state = *state_;
-    if (state.context || !state.head.empty()) throw std::logic_error("XmlStreamParser: one parse per parser");
+    if (state.context) throw std::logic_error("XmlStreamParser: one parse per parser");
     // The reader is called from inside the parser: whatever it throws waits until the parse is over.
+    // libxml2 reads as from a file: each read is filled, short only at the end. A reader giving
+    // small pieces would hide a byte-order mark or an XML declaration from the parser's first look.
     std::function<int(char *, int)> guarded = [&](char *buffer, int length) {
         if (state.failure) return -1;
         try {
-            return read(buffer, length);
+            int got = 0;
+            while (got < length) {
+                int more = read(buffer + got, length - got);
+                if (more < 0 && got == 0) return -1;
+                if (more <= 0) break;
+                got += more;
+            }
+            return got;
         } catch (...) {
             state.failure = std::current_exception();
             return -1;
@@ -382,7 +338,6 @@ XmlDocument XmlStreamParser::ParseAll(const void *data, size_t size, std::string
 
 XmlDocument XmlStreamParser::Result(std::string &reason) {
     State &state = *state_;
-    state.ended = true;
     xmlParserCtxt *context = state.context.get();
     XmlDocument doc(context->myDoc);
     context->myDoc = nullptr;

@@ -66,7 +66,7 @@ private:
 // is loaded from elsewhere or expanded. On failure: an empty document and the parser's reason.
 XmlDocument ParseXmlBytes(const void *data, size_t size, std::string &reason);
 
-// The same parse for bytes that arrive in pieces.
+// The same parse with more say: text diverted while parsing, bytes taken from a reader.
 class XmlStreamParser {
 public:
     XmlStreamParser();
@@ -74,31 +74,26 @@ public:
     XmlStreamParser(const XmlStreamParser &) = delete;
     XmlStreamParser &operator=(const XmlStreamParser &) = delete;
 
-    // Before the first Feed: the text below the first element that the local names lead to from the
+    // Before the parse: the text below the first element that the local names lead to from the
     // root (elements without a namespace), as XPath would find it, goes to text instead of into the
     // document (a text of a hundred megabytes need not be built only to be decoded). An exception
-    // from text stops the parse and comes out of Feed or Finish.
+    // from text stops the parse and comes out of it.
     void DivertText(std::vector<std::string> path, std::function<void(std::string_view)> text);
     // Whether that element was found.
     bool Diverted() const;
 
-    void Feed(const void *data, size_t size);
-    // The document, or an empty one and the parser's reason.
-    XmlDocument Finish(std::string &reason);
-    // Instead of Feed and Finish, for bytes that are all at hand: read a piece at a time as the
-    // parser asks for them, which is twice as fast as pushing them and reports a long text as it
-    // goes.
+    // One parse per parser. The document, or an empty one and the parser's reason.
+    // Bytes that are all at hand, read a piece at a time as the parser asks for them, so that a
+    // long text is reported as it goes.
     XmlDocument ParseAll(const void *data, size_t size, std::string &reason);
-    // Instead of Feed and Finish, on a thread that may wait for its bytes: the parser asks for them
-    // through read (bytes put into the buffer of the given size; 0 at the end, -1 to give up) and
-    // reads its text as it comes, where pushed bytes would be held until the next tag.
+    // On a thread that may wait for its bytes: the parser asks for them through read (bytes put
+    // into the buffer of the given size; 0 at the end, -1 to give up) and reads its text as it comes.
     XmlDocument ParseFrom(const std::function<int(char *buffer, int size)> &read, std::string &reason);
 
     struct State;
 
 private:
     void Configure();
-    void Push(const char *bytes, size_t size, bool last);
     XmlDocument Result(std::string &reason);
     std::unique_ptr<State> state_;
 };

@@ -301,17 +301,24 @@ TEST(ParseXmlBytes, DocumentTypesAreRefusedSoNoEntityIsLoadedOrExpanded) {
 
 namespace {
 
-std::string PushedInPieces(const std::string &bytes, size_t piece, std::string &reason, bool &ok) {
-    XmlStreamParser parser;
-    for (size_t at = 0; at < bytes.size(); at += piece) parser.Feed(bytes.data() + at, std::min(piece, bytes.size() - at));
-    XmlDocument doc = parser.Finish(reason);
+// The bytes handed to the parser's reader at most piece at a time.
+std::string ReadInPieces(const std::string &bytes, size_t piece, std::string &reason, bool &ok) {
+    size_t at = 0;
+    XmlDocument doc = XmlStreamParser().ParseFrom(
+        [&](char *buffer, int size) {
+            size_t take = std::min({piece, static_cast<size_t>(size), bytes.size() - at});
+            std::memcpy(buffer, bytes.data() + at, take);
+            at += take;
+            return static_cast<int>(take);
+        },
+        reason);
     ok = static_cast<bool>(doc);
     return doc ? doc.Node().Text() : std::string();
 }
 
 }  // namespace
 
-TEST(XmlStreamParser, PushedPiecesReadTheSameDocumentsAsTheWholeBytes) {
+TEST(XmlStreamParser, AReaderGivingSmallPiecesReadsTheSameDocumentsAsTheWholeBytes) {
     const std::string documents[] = {
         "<a>Привет<b x=\"1\">мир</b></a>",
         "\xEF\xBB\xBF<a>bom</a>",
@@ -324,12 +331,12 @@ TEST(XmlStreamParser, PushedPiecesReadTheSameDocumentsAsTheWholeBytes) {
         std::string reason;
         XmlDocument whole = ParseXmlBytes(bytes.data(), bytes.size(), reason);
         for (size_t piece : {size_t{1}, size_t{3}, size_t{1000}}) {
-            std::string pushedReason;
+            std::string pieceReason;
             bool ok = false;
-            std::string text = PushedInPieces(bytes, piece, pushedReason, ok);
+            std::string text = ReadInPieces(bytes, piece, pieceReason, ok);
             EXPECT_EQ(ok, static_cast<bool>(whole)) << "pieces of " << piece;
             if (whole) EXPECT_EQ(text, whole.Node().Text());
-            EXPECT_EQ(pushedReason.empty(), reason.empty());
+            EXPECT_EQ(pieceReason, reason);
         }
     }
 }
@@ -355,14 +362,20 @@ TEST(XmlStreamParser, TextOfTheFirstElementOnThePathGoesToTheCallback) {
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        for (bool pushed : {false, true}) {
+        for (bool byteByByte : {false, true}) {
             std::string text, reason;
             XmlStreamParser parser;
             parser.DivertText(path, [&](std::string_view piece) { text += piece; });
             XmlDocument doc;
-            if (pushed) {
-                for (char byte : c.document) parser.Feed(&byte, 1);
-                doc = parser.Finish(reason);
+            if (byteByByte) {
+                size_t at = 0;
+                doc = parser.ParseFrom(
+                    [&](char *buffer, int) {
+                        if (at == c.document.size()) return 0;
+                        buffer[0] = c.document[at++];
+                        return 1;
+                    },
+                    reason);
             } else {
                 doc = parser.ParseAll(c.document.data(), c.document.size(), reason);
             }
